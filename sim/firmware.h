@@ -1,0 +1,103 @@
+// Firmware model of one virtual K-Mora Yarvo Board.
+//
+// Choices the model makes where the board's own behaviour is the firmware's
+// business (the README's simulator section repeats them):
+//
+//  * Command 10 answers the version text kFirmwareVersion (no terminator).
+//  * Command 11 answers one byte, the power status (kPowerGood by default;
+//    tests set others).
+//  * Command 20 answers three bytes: inputs 0-7, 8-15, 16-23.  Bits 0-2 of the
+//    third byte are the board address, held as inputs 16-18.
+//  * Command 21 answers the changed-inputs latch, two bytes little-endian:
+//    bit n is set when input n (0-15) changed state since the latch was last
+//    read; reading it clears it.  Inputs 16-23 are not latched.
+//  * Outputs: 64 outputs.  Output n for n < 32 is bit n of the lamp word; the
+//    outputs 4r..4r+3 form reel r's group, 4r..4r+2 being its lamps.  Outputs
+//    32-63 are bits 0-31 of the upper word.  Command 23 (first word, second
+//    word) sets the upper word and the lamp word, in that order.  Command 24
+//    (w1, w2, w3, w4): w2 switches lamp-word outputs on and w4 off; w1 switches
+//    upper-word outputs on and w3 off.  Command 22 sets output n directly.
+//  * Command 40: byte 0 the reel count (recorded), bytes 1-2 the turn length
+//    in half steps of every reel that has not received command 51 (0 leaves
+//    it), byte 3 steps per symbol (recorded), byte 4 the step period used by
+//    reels without ramp tables, in ramp units, byte 5 recorded only.
+//  * Commands 42/43 store the reel's ramp-up/ramp-down table; 44 the duty
+//    cycle (recorded, no effect on motion); 45 clears the tampered flag.
+//  * Command 46 arms synchronisation: the next time the reel passes its index
+//    mark the reported position is put right and the reel is synchronised.
+//    Mode 0 keeps the tampered flag; mode 1 also clears it when the index is
+//    found.
+//  * Command 47 answers nine bytes: position (BE16, half steps), steps still
+//    to go (BE16, saturated at 0xFFFF), flags (ReelFlag bits), the step mode
+//    of the running or last motion (two's complement), the duty-cycle on
+//    value, the turn length (BE16, half steps).
+//  * Motion timing: see reel.h.  Commands to reels that do not exist (reel
+//    number above 7) answer status 1; unknown command codes answer status 0
+//    and no payload.  A step mode outside -2, -1, 1, 2 answers status 2.
+#ifndef YARVO_SIM_FIRMWARE_H
+#define YARVO_SIM_FIRMWARE_H
+
+#include <cstdint>
+#include <string>
+
+#include "reel.h"
+
+namespace yarvo::sim {
+
+constexpr const char* kFirmwareVersion = "YARVO-SIM 1.0";
+constexpr uint8_t kPowerGood = 0x01;
+
+// Board status byte values.
+constexpr uint8_t kStatusOk = 0;
+constexpr uint8_t kStatusBadReel = 1;
+constexpr uint8_t kStatusBadArgument = 2;
+
+class Firmware {
+public:
+    Firmware();
+
+    // Carries out one command.  `request` holds the command byte and its
+    // payload (`requestLength` bytes in all).  Writes the response payload
+    // to `payload` (room for 253 bytes) and its length to `payloadLength`;
+    // returns the status byte.
+    uint8_t handle(const uint8_t* request, uint32_t requestLength,
+                   uint8_t* payload, uint32_t* payloadLength);
+
+    // Lets time pass for every reel.
+    void advance(uint64_t micros);
+
+    // Test side: inputs (24 bits, input n in bit n) and the board address.
+    void setInputs(uint32_t bits);
+    void setInput(unsigned input, bool on);
+    uint32_t inputs() const;
+    void setAddress(uint8_t address);   // inputs 16-18
+    uint16_t changedInputs() const;     // the latch, without clearing it
+
+    // Test side: outputs, output n in bit n.
+    uint64_t outputs() const;
+    bool output(unsigned n) const;
+
+    void setPowerStatus(uint8_t status);
+    void setFirmwareVersion(const std::string& text);
+
+    // Values recorded from command 40.
+    uint8_t reelCount() const;
+    uint8_t stepsPerSymbol() const;
+    uint8_t fifthParameter() const;
+
+    Reel& reel(unsigned r);
+    const Reel& reel(unsigned r) const;
+
+private:
+    uint32_t inputs_ = 0;
+    uint16_t changed_ = 0;
+    uint64_t outputs_ = 0;
+    uint8_t power_ = kPowerGood;
+    std::string version_ = kFirmwareVersion;
+    uint8_t reelCount_ = 0, stepsPerSymbol_ = 0, fifth_ = 0;
+    Reel reels_[8];
+};
+
+}  // namespace yarvo::sim
+
+#endif

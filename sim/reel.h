@@ -1,0 +1,105 @@
+// One reel of the virtual board: a stepper motor that turns over time.
+//
+// Positions are half steps within one turn (0 .. turnLength - 1).  The board
+// keeps a step counter (the position it reports) and the reel has a true
+// mechanical position; they agree until someone turns the reel by hand
+// (nudge), which marks the reel tampered and unsynchronised.  Synchronisation
+// puts the counter right the next time the reel passes its index mark (true
+// position 0).
+//
+// Ramp entries are step periods in units of 100 microseconds (an entry of 0
+// counts as 1).  A counted spin takes its first steps at the ramp-up periods,
+// cruises at the last ramp-up period and takes its last steps at the
+// ramp-down periods, in table order, so that it ends exactly on the commanded
+// step.  See firmware.h for the whole list of choices the model makes.
+#ifndef YARVO_SIM_REEL_H
+#define YARVO_SIM_REEL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace yarvo::sim {
+
+constexpr uint32_t kRampUnitMicros = 100;
+constexpr uint32_t kDefaultTurnLength = 96;    // half steps, until command 40 or 51 says otherwise
+constexpr uint8_t kDefaultStepPeriod = 50;     // ramp units, used when a reel has no ramp tables
+
+// Status flags reported in status byte 1 (command 47).
+enum ReelFlag : uint8_t {
+    kFlagMoving = 0x01,
+    kFlagSkill = 0x02,
+    kFlagSynchronised = 0x04,
+    kFlagTampered = 0x08,
+    kFlagStopping = 0x10,     // decelerating through the ramp-down table
+    kFlagSyncArmed = 0x20,    // waiting to pass the index mark
+};
+
+// Everything about a reel, as the test side reads it.
+struct ReelState {
+    uint32_t turnLength = kDefaultTurnLength;
+    uint32_t position = 0;       // the board's step counter, as reported
+    uint32_t truePosition = 0;   // where the reel really is
+    bool moving = false;
+    bool skill = false;          // a skill spin is running (until stopped)
+    bool stopping = false;
+    bool synchronised = false;
+    bool syncArmed = false;
+    uint8_t syncMode = 0;
+    bool tampered = false;
+    int8_t stepMode = 0;         // of the running or last motion
+    uint32_t stepsToGo = 0;      // motor steps still to go (0 for a skill spin that is not stopping)
+    bool hasParameters = false;  // command 51 received
+    uint8_t dutyOff = 0, dutyOn = 0;
+    std::vector<uint8_t> rampUp, rampDown;
+    uint8_t parameters[9] = {};  // last command 51 payload
+    uint64_t stepsTaken = 0;     // motor steps since power-up
+};
+
+class Reel {
+public:
+    Reel();
+
+    // Set-up.
+    void setTurnLength(uint32_t halfSteps);        // 0 is ignored
+    void setParameters(const uint8_t payload[9]);  // command 51: bytes 1-2 are the turn length
+    void setDefaultTurnLength(uint32_t halfSteps); // command 40: applies unless command 51 was received
+    void setDefaultStepPeriod(uint8_t units);      // command 40 fourth parameter
+    void setRampUp(const uint8_t* entries, size_t count);
+    void setRampDown(const uint8_t* entries, size_t count);
+    void setDutyCycle(uint8_t off, uint8_t on);
+    void armSynchronise(uint8_t mode);             // command 46
+    void clearTamper();                            // command 45
+
+    // Motion commands.  Each returns false when the firmware refuses it
+    // (a bad step mode); a new command replaces a running one.
+    bool spin(int8_t stepMode, uint16_t steps);    // command 41
+    bool startSkill(int8_t stepMode);              // command 48
+    void stopSkill();                              // command 49
+    void stopAtPosition(uint16_t position);        // command 50
+
+    // Test side.
+    void nudge(int32_t halfSteps);                 // turn by hand: tampered, unsynchronised
+    void advance(uint64_t micros);                 // let time pass
+
+    ReelState state() const;
+    // The 9-byte status reply of command 47 (layout in firmware.h).
+    void status(uint8_t out[9]) const;
+
+private:
+    // Kept by value: the firmware model owns exactly eight reels.
+    ReelState s_;
+    uint8_t defaultPeriod_ = kDefaultStepPeriod;
+    bool turnFromParameters_ = false;
+    uint64_t stepIndex_ = 0;       // steps taken in the running motion
+    uint64_t stepsTotal_ = 0;      // steps of a counted motion
+    uint64_t sinceLastStep_ = 0;   // micros accumulated toward the next step
+    uint32_t stopLeft_ = 0;        // half steps left on a stop-at-position
+    uint8_t downIndex_ = 0;        // ramp-down entry in use while stopping
+    void takeStep();
+    uint32_t periodMicros() const;
+};
+
+}  // namespace yarvo::sim
+
+#endif
