@@ -1,0 +1,59 @@
+# Yarvo: the set-up commands of the README and a few more.
+#
+#   make demo      deps + build, then run yarvo-demo against a virtual board
+#   make test      deps + build, then run the whole suite with ctest
+#   make deps      install missing Debian packages (as root), or print the
+#                  apt-get line to run and fail
+#   make build     configure (once) with the CMake preset $(PRESET) and build
+#   make install   build, then install into PREFIX (default /usr/local)
+#   make readme    refresh the README's quotes of the simulator's notes
+#   make clean     remove the build directory
+#
+# Variables:
+#   PRESET     CMake preset: dev (default: Debug, the quickest to build on a
+#              small machine, assertions on), release, asan
+#   BUILD_DIR  build directory (default build/$(PRESET))
+#   PREFIX     installation prefix for make install
+#   JOBS       parallel build and test jobs (default: number of cores)
+
+PRESET    ?= dev
+BUILD_DIR ?= build/$(PRESET)
+PREFIX    ?= /usr/local
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+
+PRELOAD := $(BUILD_DIR)/sim/libyarvo-sim-preload.so
+DEMO    := $(BUILD_DIR)/examples/yarvo-demo
+
+.PHONY: all deps build test demo install readme clean
+
+all: build
+
+deps:
+	@bash .ci/install-deps
+
+$(BUILD_DIR)/CMakeCache.txt: | deps
+	cmake --preset $(PRESET) -B $(BUILD_DIR)
+
+build: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The suite's wall time is printed last, after ctest's own summary.
+test: build
+	@start=$$(date +%s.%N); status=0; \
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error \
+	      --timeout 300 -j $(JOBS) || status=$$?; \
+	end=$$(date +%s.%N); \
+	echo "make test: test suite wall time $$(awk -v s=$$start -v e=$$end 'BEGIN { printf "%.1f", e - s }') s"; \
+	exit $$status
+
+demo: build
+	LD_PRELOAD=$(PRELOAD) $(DEMO)
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+readme:
+	bash cmake/readme-sim-notes.sh update
+
+clean:
+	rm -rf $(BUILD_DIR)

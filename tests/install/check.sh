@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Install check: installs the build into a scratch prefix, then builds and runs
+# a small host program against it three ways: pkg-config with the shared
+# library, pkg-config --static with libyarvo.a, and find_package(Yarvo).
+#
+# Usage: check.sh BUILD_DIR SOURCE_DIR WORK_DIR LIBDIR VERSION CXX CXXFLAGS LDFLAGS GENERATOR
+# (run by CTest as the test "install"; CXXFLAGS and LDFLAGS are split on spaces)
+set -euo pipefail
+
+if [[ $# -ne 9 ]]; then
+  sed -n '2,7s/^# \{0,1\}//p' "$0" >&2
+  exit 2
+fi
+build=$1 source=$2 work=$3 libdir=$4 version=$5 cxx=$6 cxxflags=$7 ldflags=$8 generator=$9
+read -r -a cxxflags <<<"$cxxflags"
+read -r -a ldflags <<<"$ldflags"
+
+prefix=$work/prefix
+lib=$prefix/$libdir
+consumer=$source/tests/install/consumer.cpp
+failures=0
+
+step() { echo "== $*"; }
+fail() { echo "install check: $*" >&2; failures=$((failures + 1)); }
+soname() { readelf -d "$1" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p'; }
+needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+
+rm -rf "$work"
+mkdir -p "$work"
+
+step "cmake --install into $prefix"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+sed 's/^/   /' "$work/install.log"
+
+step "installed files"
+major=${version%%.*}
+for f in include/yarvo.h "$libdir/libyarvo.a" "$libdir/libyarvo.so.$version" \
+         "$libdir/pkgconfig/yarvo.pc" "$libdir/cmake/Yarvo/YarvoConfig.cmake" \
+         "$libdir/cmake/Yarvo/YarvoConfigVersion.cmake"; do
+  [[ -f $prefix/$f && ! -L $prefix/$f ]] || fail "missing file $f"
+done
+[[ $(readlink "$lib/libyarvo.so.$major" || true) == "libyarvo.so.$version" ]] ||
+  fail "libyarvo.so.$major is not a link to libyarvo.so.$version"
+[[ $(readlink "$lib/libyarvo.so" || true) == "libyarvo.so.$major" ]] ||
+  fail "libyarvo.so is not a link to libyarvo.so.$major"
+[[ $(soname "$lib/libyarvo.so.$version") == "libyarvo.so.$major" ]] ||
+  fail "SONAME of libyarvo.so.$version is '$(soname "$lib/libyarvo.so.$version")'"
+# Hosts must not need TinyXML's headers: the public header forward-declares.
+if grep -Eq '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]tinyxml' "$prefix/include/yarvo.h"; then
+  fail "yarvo.h includes a TinyXML header"
+fi
+
+export PKG_CONFIG_PATH=$lib/pkgconfig${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}
+
+step "pkg-config: shared library"
+[[ $(pkg-config --modversion yarvo) == "$version" ]] ||
+  fail "pkg-config --modversion yarvo gives '$(pkg-config --modversion yarvo)'"
+pc_libdir=$(pkg-config --variable=libdir yarvo)
+[[ -d $pc_libdir && $(cd "$pc_libdir" && pwd -P) == $(cd "$lib" && pwd -P) ]] ||
+  fail "yarvo.pc's libdir '$pc_libdir' is not the installed $lib"
+read -r -a flags <<<"$(pkg-config --cflags --libs yarvo)"
+echo "   flags: ${flags[*]}"
+"$cxx" "${cxxflags[@]}" "$consumer" "${flags[@]}" "${ldflags[@]}" -o "$work/consumer-pkgconfig"
+needed "$work/consumer-pkgconfig" | grep -qx "libyarvo.so.$major" ||
+  fail "consumer-pkgconfig does not load libyarvo.so.$major"
+LD_LIBRARY_PATH=$lib "$work/consumer-pkgconfig" || fail "consumer-pkgconfig failed"
+
+step "pkg-config --static: static library"
+read -r -a cflags <<<"$(pkg-config --cflags yarvo)"
+read -r -a libs <<<"$(pkg-config --static --libs yarvo)"
+echo "   flags: ${cflags[*]} ${libs[*]}"
+# Ask the linker for the archive by name, since libyarvo.so sits beside it.
+libs=("${libs[@]/#-lyarvo/-l:libyarvo.a}")
+"$cxx" "${cxxflags[@]}" "${cflags[@]}" "$consumer" "${libs[@]}" "${ldflags[@]}" -o "$work/consumer-pkgconfig-static"
+if needed "$work/consumer-pkgconfig-static" | grep -q '^libyarvo'; then
+  fail "consumer-pkgconfig-static loads a shared libyarvo"
+fi
+"$work/consumer-pkgconfig-static" || fail "consumer-pkgconfig-static failed"
+
+step "find_package(Yarvo)"
+cmake -S "$source/tests/install" -B "$work/cmake-build" -G "$generator" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" \
+  -DCMAKE_CXX_FLAGS="${cxxflags[*]}" -DCMAKE_EXE_LINKER_FLAGS="${ldflags[*]}" \
+  >"$work/cmake-configure.log" || { cat "$work/cmake-configure.log"; fail "configuring the consumer project failed"; }
+if cmake --build "$work/cmake-build" >"$work/cmake-build.log"; then
+  # CMake records the imported library's directory as RPATH: no LD_LIBRARY_PATH.
+  "$work/cmake-build/consumer-shared" || fail "consumer-shared failed"
+  needed "$work/cmake-build/consumer-shared" | grep -qx "libyarvo.so.$major" ||
+    fail "consumer-shared does not load libyarvo.so.$major"
+  "$work/cmake-build/consumer-static" || fail "consumer-static failed"
+else
+  cat "$work/cmake-build.log"
+  fail "building the consumer project failed"
+fi
+
+if [[ $failures -ne 0 ]]; then
+  echo "install check: $failures failure(s)" >&2
+  exit 1
+fi
+echo "install check: passed"
