@@ -3,37 +3,50 @@
 // Choices the model makes where the board's own behaviour is the firmware's
 // business (the README's simulator section repeats them):
 //
-//  * Command 10 answers the version text kFirmwareVersion (no terminator).
+//  * Command 10 answers the version text kFirmwareVersion (no terminator,
+//    at most 253 bytes).
 //  * Command 11 answers one byte, the power status (kPowerGood by default;
 //    tests set others).
 //  * Command 20 answers three bytes: inputs 0-7, 8-15, 16-23.  Bits 0-2 of the
-//    third byte are the board address, held as inputs 16-18.
+//    third byte are the board address: the address jumpers hold inputs 16-18
+//    on, so those inputs read as the inputs set OR the address bits
+//    (setAddress and setInputs may come in either order).
 //  * Command 21 answers the changed-inputs latch, two bytes little-endian:
 //    bit n is set when input n (0-15) changed state since the latch was last
-//    read; reading it clears it.  Inputs 16-23 are not latched.
+//    read; reading it clears it.  Inputs 16-23 are not latched, and setting
+//    the address does not touch the latch.
 //  * Outputs: 64 outputs.  Output n for n < 32 is bit n of the lamp word; the
 //    outputs 4r..4r+3 form reel r's group, 4r..4r+2 being its lamps.  Outputs
 //    32-63 are bits 0-31 of the upper word.  Command 23 (first word, second
 //    word) sets the upper word and the lamp word, in that order.  Command 24
 //    (w1, w2, w3, w4): w2 switches lamp-word outputs on and w4 off; w1 switches
-//    upper-word outputs on and w3 off.  Command 22 sets output n directly.
-//  * Command 40: byte 0 the reel count (recorded), bytes 1-2 the turn length
-//    in half steps of every reel that has not received command 51 (0 leaves
-//    it), byte 3 steps per symbol (recorded), byte 4 the step period used by
-//    reels without ramp tables, in ramp units, byte 5 recorded only.
-//  * Commands 42/43 store the reel's ramp-up/ramp-down table; 44 the duty
-//    cycle (recorded, no effect on motion); 45 clears the tampered flag.
+//    upper-word outputs on and w3 off; an output named in both an on and an
+//    off mask ends off.  Command 22 (output, state) sets output n on for a
+//    non-zero state and off for 0; an output above 63 answers status 2.
+//  * Command 40: byte 0 the reel count (recorded; above 8 answers status 2),
+//    bytes 1-2 the turn length in half steps of every reel that has not
+//    received command 51 (0 leaves it), byte 3 steps per symbol (recorded),
+//    byte 4 the step period used by reels without ramp tables, in ramp units,
+//    byte 5 the fifth parameter, which travels negated and is recorded
+//    negated back (fifthParameter()).
+//  * Commands 42/43 store the reel's ramp-up/ramp-down table; a ramp-up table
+//    of 0 entries or a table of more than 60 answers status 2.  44 stores the
+//    duty cycle (recorded, no effect on motion; off + on above 255 answers
+//    status 2); 45 clears the tampered flag.
 //  * Command 46 arms synchronisation: the next time the reel passes its index
 //    mark the reported position is put right and the reel is synchronised.
 //    Mode 0 keeps the tampered flag; mode 1 also clears it when the index is
-//    found.
+//    found.  Other modes answer status 2.
 //  * Command 47 answers nine bytes: position (BE16, half steps), steps still
 //    to go (BE16, saturated at 0xFFFF), flags (ReelFlag bits), the step mode
 //    of the running or last motion (two's complement), the duty-cycle on
 //    value, the turn length (BE16, half steps).
-//  * Motion timing: see reel.h.  Commands to reels that do not exist (reel
-//    number above 7) answer status 1; unknown command codes answer status 0
+//  * Command 51 hands its nine bytes to the reel (bytes 1-2: turn length).
+//  * Motion timing: see reel.h.  Reel commands check the reel number first:
+//    a reel number above 7 answers status 1; then a payload shorter than the
+//    command needs answers status 2.  Unknown command codes answer status 0
 //    and no payload.  A step mode outside -2, -1, 1, 2 answers status 2.
+//    Commands that answer a non-zero status change nothing.
 #ifndef YARVO_SIM_FIRMWARE_H
 #define YARVO_SIM_FIRMWARE_H
 
@@ -70,7 +83,7 @@ public:
     void setInputs(uint32_t bits);
     void setInput(unsigned input, bool on);
     uint32_t inputs() const;
-    void setAddress(uint8_t address);   // inputs 16-18
+    void setAddress(uint8_t address);   // held on inputs 16-18 (0-7)
     uint16_t changedInputs() const;     // the latch, without clearing it
 
     // Test side: outputs, output n in bit n.
@@ -89,7 +102,8 @@ public:
     const Reel& reel(unsigned r) const;
 
 private:
-    uint32_t inputs_ = 0;
+    uint32_t inputs_ = 0;       // as set, without the address
+    uint8_t address_ = 0;
     uint16_t changed_ = 0;
     uint64_t outputs_ = 0;
     uint8_t power_ = kPowerGood;
