@@ -6,6 +6,9 @@
 //    attribute texts as read-only memory streams; a path there that the
 //    driver does not serve fails with ENOENT.  The real filesystem is never
 //    consulted below /sys/class/Kmora.
+//  * The open family on the same attribute paths gives a descriptor of a
+//    memory file holding the text (read-only opens only), for programs that
+//    read attributes with open/read.
 //  * open/open64/__open_2/__open64_2/openat/openat64 (and the fortified
 //    openat variants) on "/dev/Kmora_N" ask the driver whether the node
 //    opens; on success the caller gets a real descriptor (of /dev/null),
@@ -32,6 +35,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -196,6 +200,36 @@ FILE* openAttribute(const char* path, const char* mode) {
     return stream;
 }
 
+// The same texts for programs that read attributes with open/read: a
+// memory file holding the text, positioned at its start.
+int openAttributeFd(const char* path, int flags) {
+    if ((flags & O_ACCMODE) != O_RDONLY) {
+        errno = EACCES;
+        return -1;
+    }
+    std::string text;
+    if (!driver().readAttribute(path, &text)) {
+        errno = ENOENT;
+        return -1;
+    }
+    const int fd = forgetStale(memfd_create("Kmora attribute", MFD_CLOEXEC));
+    if (fd < 0) {
+        return -1;
+    }
+    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        lseek(fd, 0, SEEK_SET) != 0) {
+        const int err = errno;
+        NEXT(CloseFn, close);
+        next_close(fd);
+        errno = err != 0 ? err : EIO;
+        return -1;
+    }
+    if ((flags & O_CLOEXEC) == 0) {
+        fcntl(fd, F_SETFD, 0);
+    }
+    return fd;
+}
+
 // Opens a board node; -1 with errno on failure.
 int openNode(const char* path) {
     const int instance = VirtualDriver::nodeInstance(path);
@@ -248,6 +282,9 @@ int open(const char* path, int flags, ...) {
     if (isNodePath(path)) {
         return openNode(path);
     }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
+    }
     va_list args;
     va_start(args, flags);
     const int mode = takeMode(flags, args);
@@ -259,6 +296,9 @@ int open(const char* path, int flags, ...) {
 int open64(const char* path, int flags, ...) {
     if (isNodePath(path)) {
         return openNode(path);
+    }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
     }
     va_list args;
     va_start(args, flags);
@@ -272,6 +312,9 @@ int __open_2(const char* path, int flags) {
     if (isNodePath(path)) {
         return openNode(path);
     }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
+    }
     NEXT(Open2Fn, __open_2);
     return forgetStale(next___open_2(path, flags));
 }
@@ -280,6 +323,9 @@ int __open64_2(const char* path, int flags) {
     if (isNodePath(path)) {
         return openNode(path);
     }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
+    }
     NEXT(Open2Fn, __open64_2);
     return forgetStale(next___open64_2(path, flags));
 }
@@ -287,6 +333,9 @@ int __open64_2(const char* path, int flags) {
 int openat(int dirfd, const char* path, int flags, ...) {
     if (isNodePath(path)) {
         return openNode(path);
+    }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
     }
     va_list args;
     va_start(args, flags);
@@ -300,6 +349,9 @@ int openat64(int dirfd, const char* path, int flags, ...) {
     if (isNodePath(path)) {
         return openNode(path);
     }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
+    }
     va_list args;
     va_start(args, flags);
     const int mode = takeMode(flags, args);
@@ -312,6 +364,9 @@ int __openat_2(int dirfd, const char* path, int flags) {
     if (isNodePath(path)) {
         return openNode(path);
     }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
+    }
     NEXT(Openat2Fn, __openat_2);
     return forgetStale(next___openat_2(dirfd, path, flags));
 }
@@ -319,6 +374,9 @@ int __openat_2(int dirfd, const char* path, int flags) {
 int __openat64_2(int dirfd, const char* path, int flags) {
     if (isNodePath(path)) {
         return openNode(path);
+    }
+    if (underClassDir(path)) {
+        return openAttributeFd(path, flags);
     }
     NEXT(Openat2Fn, __openat64_2);
     return forgetStale(next___openat64_2(dirfd, path, flags));

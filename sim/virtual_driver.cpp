@@ -359,8 +359,11 @@ void VirtualDriver::advanceLocked(uint64_t micros) {
 }
 
 VirtualDriver& driver() {
-    static VirtualDriver instance;
-    return instance;
+    // Never destroyed: a host may still talk to its board from a static
+    // object's destructor or an exit handler, after function-local statics
+    // are gone.
+    static VirtualDriver* const instance = new VirtualDriver();
+    return *instance;
 }
 
 }  // namespace yarvo::sim

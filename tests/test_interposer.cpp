@@ -50,6 +50,19 @@ bool readText(const char* path, std::string* text) {
     return true;
 }
 
+// The same with open/read/close.
+bool readTextFd(const char* path, std::string* text) {
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[256];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    text->assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    return true;
+}
+
 TransferBlock requestBlock(uint8_t command) {
     TransferBlock block{};
     block.word0 = 2;
@@ -66,6 +79,7 @@ TEST(Interposer, ServesAttributeTextsAndRefusesOthers) {
     cab.board(3).speed("480\n").product("K-Mora Yarvo Board rev B\n");
     cab.board(5);
     cab.driver().unplug(5);
+    cab.board(6).product("");
 
     struct Case {
         const char* path;
@@ -76,23 +90,28 @@ TEST(Interposer, ServesAttributeTextsAndRefusesOthers) {
         {"/sys/class/Kmora/Kmora_0/device/speed", true, "12\n"},
         {"/sys/class/Kmora/Kmora_3/device/product", true, "K-Mora Yarvo Board rev B\n"},
         {"/sys/class/Kmora/Kmora_3/device/speed", true, "480\n"},
+        {"/sys/class/Kmora/Kmora_6/device/product", true, ""},
         {"/sys/class/Kmora/Kmora_1/device/product", false, nullptr},   // absent
         {"/sys/class/Kmora/Kmora_5/device/product", false, nullptr},   // unplugged
         {"/sys/class/Kmora/Kmora_0/device/serial", false, nullptr},
         {"/sys/class/Kmora/Kmora_16/device/product", false, nullptr},
         {"/sys/class/Kmora", false, nullptr},
     };
+    const int before = openDescriptors();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        std::string text;
-        errno = 0;
-        ASSERT_EQ(readText(c.path, &text), c.opens);
-        if (c.opens) {
-            EXPECT_EQ(text, c.text);
-        } else {
-            EXPECT_EQ(errno, ENOENT);
+        for (auto read : {readText, readTextFd}) {
+            std::string text;
+            errno = 0;
+            ASSERT_EQ(read(c.path, &text), c.opens);
+            if (c.opens) {
+                EXPECT_EQ(text, c.text);
+            } else {
+                EXPECT_EQ(errno, ENOENT);
+            }
         }
     }
+    EXPECT_EQ(openDescriptors(), before);
     // fopen64 serves the same texts; writing is refused.
     FILE* f = fopen64("/sys/class/Kmora/Kmora_3/device/speed", "r");
     ASSERT_NE(f, nullptr);
@@ -101,6 +120,8 @@ TEST(Interposer, ServesAttributeTextsAndRefusesOthers) {
     EXPECT_STREQ(buffer, "480\n");
     std::fclose(f);
     EXPECT_EQ(std::fopen("/sys/class/Kmora/Kmora_0/device/speed", "w"), nullptr);
+    EXPECT_EQ(::open("/sys/class/Kmora/Kmora_0/device/speed", O_RDWR), -1);
+    EXPECT_EQ(errno, EACCES);
 }
 
 TEST(Interposer, NodeOpenTransferCloseRoundTrip) {
