@@ -1,0 +1,17 @@
+// Names of the library's status codes, for programs that print them.  The
+// library itself produces no text; the tools keep the table.
+#ifndef YARVO_TOOLS_CODES_H
+#define YARVO_TOOLS_CODES_H
+
+namespace yarvo::tools {
+
+// The enumerator name of a status code ("ReelMsgBadReelNumber"), or
+// "ReelMsgUnknown" for a number the library never stores.
+const char* statusCodeName(unsigned code);
+
+// One line saying what the code means, for --help texts and explanations.
+const char* statusCodeMeaning(unsigned code);
+
+}  // namespace yarvo::tools
+
+#endif
