@@ -1,27 +1,241 @@
-// Placeholder until the motion model lands: reels that never move.
+// Reel motion model of the virtual board.  Deterministic: the reel moves only
+// when advance() lets time pass, one motor step at the end of each step
+// period.
 #include "reel.h"
 
 namespace yarvo::sim {
 
+namespace {
+
+bool validStepMode(int8_t mode) {
+    return mode == -2 || mode == -1 || mode == 1 || mode == 2;
+}
+
+uint32_t stepSize(int8_t mode) { return mode < 0 ? uint32_t(-mode) : uint32_t(mode); }
+
+// `position` moved by `delta` half steps, wrapped into one turn.
+uint32_t wrapped(uint32_t position, int64_t delta, uint32_t turnLength) {
+    const int64_t t = turnLength;
+    int64_t p = (int64_t(position) + delta) % t;
+    if (p < 0) p += t;
+    return uint32_t(p);
+}
+
+// Whether a movement of `size` half steps from `from` in direction `dir`
+// passes over or lands on the index mark (position 0).  Leaving the mark
+// does not count.
+bool passesIndex(uint32_t from, int dir, uint32_t size, uint32_t turnLength) {
+    // Half steps to the first arrival at 0 in the direction of travel.
+    uint32_t toIndex = dir > 0 ? (turnLength - from % turnLength) % turnLength : from % turnLength;
+    if (toIndex == 0) toIndex = turnLength;
+    return toIndex <= size;
+}
+
+void putBE16(uint8_t* out, uint32_t value) {
+    out[0] = uint8_t(value >> 8);
+    out[1] = uint8_t(value);
+}
+
+}  // namespace
+
 Reel::Reel() = default;
-void Reel::setTurnLength(uint32_t halfSteps) { if (halfSteps) s_.turnLength = halfSteps; }
-void Reel::setParameters(const uint8_t payload[9]) { s_.hasParameters = true; for (int i = 0; i < 9; ++i) s_.parameters[i] = payload[i]; }
-void Reel::setDefaultTurnLength(uint32_t) {}
+
+// ---------------------------------------------------------------- set-up
+
+void Reel::setTurnLength(uint32_t halfSteps) {
+    if (halfSteps == 0) return;
+    s_.turnLength = halfSteps;
+    s_.position %= halfSteps;
+    s_.truePosition %= halfSteps;
+}
+
+void Reel::setParameters(const uint8_t payload[9]) {
+    for (int i = 0; i < 9; ++i) s_.parameters[i] = payload[i];
+    s_.hasParameters = true;
+    setTurnLength((uint32_t(payload[1]) << 8) | payload[2]);
+}
+
+void Reel::setDefaultTurnLength(uint32_t halfSteps) {
+    if (!s_.hasParameters) setTurnLength(halfSteps);
+}
+
 void Reel::setDefaultStepPeriod(uint8_t units) { defaultPeriod_ = units; }
-void Reel::setRampUp(const uint8_t* e, size_t n) { s_.rampUp.assign(e, e + n); }
-void Reel::setRampDown(const uint8_t* e, size_t n) { s_.rampDown.assign(e, e + n); }
-void Reel::setDutyCycle(uint8_t off, uint8_t on) { s_.dutyOff = off; s_.dutyOn = on; }
-void Reel::armSynchronise(uint8_t mode) { s_.syncArmed = true; s_.syncMode = mode; }
+
+void Reel::setRampUp(const uint8_t* entries, size_t count) {
+    s_.rampUp.assign(entries, entries + count);
+}
+
+void Reel::setRampDown(const uint8_t* entries, size_t count) {
+    s_.rampDown.assign(entries, entries + count);
+    refresh();
+}
+
+void Reel::setDutyCycle(uint8_t off, uint8_t on) {
+    s_.dutyOff = off;
+    s_.dutyOn = on;
+}
+
+void Reel::armSynchronise(uint8_t mode) {
+    s_.syncArmed = true;
+    s_.syncMode = mode;
+}
+
 void Reel::clearTamper() { s_.tampered = false; }
-bool Reel::spin(int8_t, uint16_t) { return true; }
-bool Reel::startSkill(int8_t) { return true; }
-void Reel::stopSkill() {}
-void Reel::stopAtPosition(uint16_t) {}
-void Reel::nudge(int32_t) { s_.tampered = true; }
-void Reel::advance(uint64_t) {}
+
+// ---------------------------------------------------------------- motion commands
+
+void Reel::beginMotion(int8_t stepMode, bool skill) {
+    s_.stepMode = stepMode;
+    s_.moving = true;
+    s_.skill = skill;
+    counted_ = false;
+    stepIndex_ = 0;
+    stepsTotal_ = 0;
+    halfStepsLeft_ = 0;
+    sinceLastStep_ = 0;
+}
+
+void Reel::finishAfter(uint64_t halfSteps) {
+    const uint32_t size = stepSize(s_.stepMode);
+    counted_ = true;
+    halfStepsLeft_ = halfSteps;
+    stepsTotal_ = stepIndex_ + (halfSteps + size - 1) / size;
+    if (halfSteps == 0) halt();
+    refresh();
+}
+
+bool Reel::spin(int8_t stepMode, uint16_t steps) {
+    if (!validStepMode(stepMode)) return false;
+    if (steps == 0) return true;
+    beginMotion(stepMode, false);
+    finishAfter(uint64_t(steps) * stepSize(stepMode));
+    return true;
+}
+
+bool Reel::startSkill(int8_t stepMode) {
+    if (!validStepMode(stepMode)) return false;
+    beginMotion(stepMode, true);
+    refresh();
+    return true;
+}
+
+void Reel::stopSkill() {
+    // Only a skill spin that is not already finishing is affected.
+    if (!s_.moving || !s_.skill || counted_) return;
+    finishAfter(uint64_t(s_.rampDown.size()) * stepSize(s_.stepMode));
+}
+
+void Reel::stopAtPosition(uint16_t position) {
+    if (!s_.moving) return;
+    const uint32_t t = s_.turnLength;
+    const uint32_t target = position % t;
+    const uint32_t size = stepSize(s_.stepMode);
+    uint64_t halfSteps = s_.stepMode > 0 ? (uint64_t(target) + t - s_.position) % t
+                                         : (uint64_t(s_.position) + t - target) % t;
+    // Whole turns more until the ramp-down table fits into the remaining steps.
+    const uint64_t rampDown = s_.rampDown.size();
+    while ((halfSteps + size - 1) / size < rampDown) halfSteps += t;
+    finishAfter(halfSteps);
+}
+
+// ---------------------------------------------------------------- test side
+
+void Reel::nudge(int32_t halfSteps) {
+    s_.truePosition = wrapped(s_.truePosition, halfSteps, s_.turnLength);
+    s_.tampered = true;
+    s_.synchronised = false;
+}
+
+void Reel::advance(uint64_t micros) {
+    while (s_.moving) {
+        const uint64_t period = periodMicros();
+        const uint64_t needed = period > sinceLastStep_ ? period - sinceLastStep_ : 0;
+        if (micros < needed) {
+            sinceLastStep_ += micros;
+            return;
+        }
+        micros -= needed;
+        sinceLastStep_ = 0;
+        takeStep();
+    }
+}
+
+// ---------------------------------------------------------------- stepping
+
+uint64_t Reel::periodMicros() const {
+    const std::vector<uint8_t>& up = s_.rampUp;
+    const std::vector<uint8_t>& down = s_.rampDown;
+    const uint64_t nd = down.size();
+    uint8_t units;
+    if (counted_ && stepsTotal_ > stepIndex_ && stepsTotal_ - stepIndex_ <= nd)
+        units = down[nd - (stepsTotal_ - stepIndex_)];
+    else if (stepIndex_ < up.size())
+        units = up[stepIndex_];
+    else if (!up.empty())
+        units = up.back();
+    else
+        units = defaultPeriod_;
+    if (units == 0) units = 1;
+    return uint64_t(units) * kRampUnitMicros;
+}
+
+void Reel::takeStep() {
+    const int dir = s_.stepMode > 0 ? 1 : -1;
+    uint32_t size = stepSize(s_.stepMode);
+    if (counted_ && halfStepsLeft_ < size) size = uint32_t(halfStepsLeft_);
+
+    const bool findsIndex =
+        s_.syncArmed && passesIndex(s_.truePosition, dir, size, s_.turnLength);
+    s_.position = wrapped(s_.position, int64_t(dir) * size, s_.turnLength);
+    s_.truePosition = wrapped(s_.truePosition, int64_t(dir) * size, s_.turnLength);
+    if (findsIndex) {
+        s_.position = s_.truePosition;
+        s_.synchronised = true;
+        s_.syncArmed = false;
+        if (s_.syncMode == 1) s_.tampered = false;
+    }
+
+    ++stepIndex_;
+    ++s_.stepsTaken;
+    if (counted_) {
+        halfStepsLeft_ -= size;
+        if (stepIndex_ >= stepsTotal_) halt();
+    }
+    refresh();
+}
+
+void Reel::halt() {
+    s_.moving = false;
+    s_.skill = false;
+    counted_ = false;
+    halfStepsLeft_ = 0;
+    sinceLastStep_ = 0;
+}
+
+void Reel::refresh() {
+    const uint64_t toGo = s_.moving && counted_ ? stepsTotal_ - stepIndex_ : 0;
+    s_.stepsToGo = toGo > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(toGo);
+    s_.stopping = toGo > 0 && toGo <= s_.rampDown.size();
+}
+
+// ---------------------------------------------------------------- status
+
 ReelState Reel::state() const { return s_; }
-void Reel::status(uint8_t out[9]) const { for (int i = 0; i < 9; ++i) out[i] = 0; }
-void Reel::takeStep() {}
-uint32_t Reel::periodMicros() const { return 0; }
+
+void Reel::status(uint8_t out[9]) const {
+    putBE16(out, s_.position);
+    putBE16(out + 2, s_.stepsToGo > 0xFFFF ? 0xFFFF : s_.stepsToGo);
+    uint8_t flags = 0;
+    if (s_.moving) flags |= kFlagMoving;
+    if (s_.skill) flags |= kFlagSkill;
+    if (s_.synchronised) flags |= kFlagSynchronised;
+    if (s_.tampered) flags |= kFlagTampered;
+    if (s_.stopping) flags |= kFlagStopping;
+    if (s_.syncArmed) flags |= kFlagSyncArmed;
+    out[4] = flags;
+    out[5] = uint8_t(s_.stepMode);
+    out[6] = s_.dutyOn;
+    putBE16(out + 7, s_.turnLength);
+}
 
 }  // namespace yarvo::sim

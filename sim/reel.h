@@ -11,7 +11,13 @@
 // counts as 1).  A counted spin takes its first steps at the ramp-up periods,
 // cruises at the last ramp-up period and takes its last steps at the
 // ramp-down periods, in table order, so that it ends exactly on the commanded
-// step.  See firmware.h for the whole list of choices the model makes.
+// step.  A step's movement happens at the end of its period.  A skill spin
+// ramps up and cruises until it is stopped: stopping a skill spin takes the
+// next ramp-down-table-length steps at the ramp-down periods; a stop at a
+// position finishes the motion as a counted move, adding whole turns until
+// the ramp-down fits, and lands exactly on the position (at full step an odd
+// distance ends with a single half step).  Time passes only in advance().
+// See firmware.h for the whole list of choices the model makes.
 #ifndef YARVO_SIM_REEL_H
 #define YARVO_SIM_REEL_H
 
@@ -75,7 +81,7 @@ public:
     // (a bad step mode); a new command replaces a running one.
     bool spin(int8_t stepMode, uint16_t steps);    // command 41
     bool startSkill(int8_t stepMode);              // command 48
-    void stopSkill();                              // command 49
+    void stopSkill();                              // command 49 (a skill spin only)
     void stopAtPosition(uint16_t position);        // command 50
 
     // Test side.
@@ -90,14 +96,18 @@ private:
     // Kept by value: the firmware model owns exactly eight reels.
     ReelState s_;
     uint8_t defaultPeriod_ = kDefaultStepPeriod;
-    bool turnFromParameters_ = false;
-    uint64_t stepIndex_ = 0;       // steps taken in the running motion
-    uint64_t stepsTotal_ = 0;      // steps of a counted motion
+    bool counted_ = false;         // the motion ends after stepsTotal_ steps
+    uint64_t stepIndex_ = 0;       // steps taken in the running motion: its place in the speed profile
+    uint64_t stepsTotal_ = 0;      // profile index at which a counted motion ends
+    uint64_t halfStepsLeft_ = 0;   // half steps a counted motion still travels
     uint64_t sinceLastStep_ = 0;   // micros accumulated toward the next step
-    uint32_t stopLeft_ = 0;        // half steps left on a stop-at-position
-    uint8_t downIndex_ = 0;        // ramp-down entry in use while stopping
+
+    void beginMotion(int8_t stepMode, bool skill);
+    void finishAfter(uint64_t halfSteps);   // the motion becomes counted from here
     void takeStep();
-    uint32_t periodMicros() const;
+    void halt();
+    void refresh();                // derived state: stepsToGo, stopping
+    uint64_t periodMicros() const; // of the step in progress
 };
 
 }  // namespace yarvo::sim
