@@ -105,12 +105,11 @@ bool Yarvo::GetProductVersion(unsigned char* version) {
 }
 
 bool Yarvo::initPort(unsigned int instance) {
-    char text[128];
-    std::snprintf(text, sizeof text, "/sys/class/Kmora/Kmora_%u/device/product", instance);
-    // An attribute shorter than the identity must never match on bytes left
-    // over from the path, so the buffer is cleared before the read.
+    // The attribute texts are read into a cleared buffer, so that a text
+    // shorter than what it is compared with never matches on stale bytes.
     char path[128];
-    std::memcpy(path, text, sizeof path);
+    char text[128];
+    std::snprintf(path, sizeof path, "/sys/class/Kmora/Kmora_%u/device/product", instance);
     std::memset(text, 0, sizeof text);
     if (!readAttribute(path, text, sizeof text)) {
         return false;
