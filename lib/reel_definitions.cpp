@@ -1,40 +1,287 @@
-// Reel definitions: loading the reel-definition file and configuring a reel from a reel type.
-// Not built yet: every operation fails cleanly with ReelMsgBadParameter.
+// Reel definitions: loading the reel-definition file (XML) and configuring a
+// reel from one of its reel types.
+//
+// A reel type is a `reel-def` element under the root `tamso-reel-definitions`.
+// Its `params`, `symbol-table` and `ramp-table` children are decoded straight
+// into the reel's ReelDataDef record, value by value, so a reel type that is
+// rejected part-way leaves the values read before the faulty item in the
+// record and everything after it (the ramp table count included) as it was.
+// Counts are checked against their arrays before they are stored, so a
+// record never claims more symbols, entries or tables than it can hold.
+//
+// Element and attribute names match exactly.  Only elements are considered:
+// a comment or a text node that happens to read "params" is not a `params`
+// element, which is why the searches go through FirstChildElement and
+// NextSiblingElement.
 #include "yarvo.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
 
 #include <tinyxml.h>
 
-bool Yarvo::VendorSetReelFilePath(char*) {
-    setLastError(ReelMsgBadParameter);
-    return false;
+#include "wire.h"
+
+namespace {
+
+constexpr size_t kMaxPathLength = 250;
+constexpr unsigned kMaxSymbols = 200;
+constexpr unsigned kMaxRampEntries = 60;
+constexpr unsigned kMaxRampTables = 25;
+constexpr size_t kReelParametersLength = 9;
+
+constexpr char kRootName[] = "tamso-reel-definitions";
+constexpr char kReelDefName[] = "reel-def";
+constexpr char kParamsName[] = "params";
+constexpr char kSymbolTableName[] = "symbol-table";
+constexpr char kRampTableName[] = "ramp-table";
+constexpr char kRampUpName[] = "ramp-up";
+constexpr char kRampDownName[] = "ramp-down";
+
+// Compares two texts ignoring the case of ASCII letters only, whatever the
+// host's locale says about other characters.
+bool equalIgnoringAsciiCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char ca = static_cast<unsigned char>(*a);
+        unsigned char cb = static_cast<unsigned char>(*b);
+        if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca - 'A' + 'a');
+        if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb - 'A' + 'a');
+        if (ca != cb) return false;
+        if (ca == '\0') return true;
+    }
 }
 
-bool Yarvo::VendorConfigureReel(unsigned char, char*) {
-    setLastError(ReelMsgBadParameter);
-    return false;
+// Reads an integer attribute: true and the value when the attribute exists
+// and begins with a decimal integer.
+bool readInt(const TiXmlElement* element, const char* name, int* value) {
+    return element->QueryIntAttribute(name, value) == TIXML_SUCCESS;
 }
 
-TiXmlNode* Yarvo::seekReelData(TiXmlDocument*, char*) {
+// Reads one ramp (`ramp-up` or `ramp-down`): its entry count, limited to 60
+// after keeping the low 8 bits, then entries r000 upwards, low 8 bits each.
+bool decodeRamp(const TiXmlElement* ramp, KReelRampTable* table) {
+    int value = 0;
+    if (!readInt(ramp, "num-entries", &value)) return false;
+    const unsigned char count = static_cast<unsigned char>(value);
+    if (count > kMaxRampEntries) return false;
+    table->length = count;
+    char name[16];  // room for the letter and any unsigned index
+    for (unsigned i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "r%03u", i);
+        if (!readInt(ramp, name, &value)) return false;
+        table->entries[i] = static_cast<unsigned char>(value);
+    }
+    return true;
+}
+
+// Loads a reel-definition file into a new document.  Null when the file
+// cannot be opened, read or parsed (or memory runs out): the caller's
+// document is then left as it was.
+TiXmlDocument* loadDocument(const char* path) {
+    TiXmlDocument* document = new (std::nothrow) TiXmlDocument();
+    if (document == nullptr) return nullptr;
+    bool loaded = false;
+    try {
+        loaded = document->LoadFile(path, TIXML_DEFAULT_ENCODING);
+    } catch (...) {
+        loaded = false;  // the parser's own allocations must not escape
+    }
+    if (!loaded) {
+        delete document;
+        return nullptr;
+    }
+    return document;
+}
+
+}  // namespace
+
+bool Yarvo::VendorSetReelFilePath(char* path) {
+    if (path == nullptr) {
+        setLastError(ReelMsgNullPointer);
+        return false;
+    }
+    // Look no further than one character past the limit.
+    const size_t length = strnlen(path, kMaxPathLength + 1);
+    if (length > kMaxPathLength) {
+        setLastError(ReelMsgPathTooLong);
+        return false;
+    }
+    TiXmlDocument* document = loadDocument(path);
+    if (document == nullptr) {
+        setLastError(ReelMsgFileLoadFailed);
+        return false;
+    }
+    reelDocument.reset(document);
+    std::memcpy(reelFilePath, path, length + 1);
+    reelDocumentLoaded = true;
+    return true;
+}
+
+bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
+    if (reel > 7) {
+        setLastError(ReelMsgBadReelNumber);
+        return false;
+    }
+    if (type == nullptr) {
+        setLastError(ReelMsgNullPointer);
+        return false;
+    }
+    // The file is read from disk once; afterwards only a new
+    // VendorSetReelFilePath brings in changes.
+    if (!reelDocumentLoaded) {
+        TiXmlDocument* document = loadDocument(reelFilePath);
+        if (document == nullptr) {
+            setLastError(ReelMsgFileLoadFailed);
+            return false;
+        }
+        reelDocument.reset(document);
+        reelDocumentLoaded = true;
+    }
+
+    TiXmlNode* reelDef = seekReelData(reelDocument.get(), type);
+    if (reelDef == nullptr) {
+        setLastError(ReelMsgReelTypeNotFound);
+        return false;
+    }
+    ReelDataDef* data = &reelData[reel];
+    if (!loadAllReelData(reelDef, data)) {
+        setLastError(ReelMsgReelDataError);
+        return false;
+    }
+
+    // The set-up commands refuse a reel that is not configured, so the flag
+    // goes up first and comes down again if any board step fails.
+    reelConfigured[reel] = true;
+
+    unsigned char request[kReelParametersLength];
+    const unsigned int turnLength = 2u * data->symbolTable.stepsPerTurn;
+    request[0] = reel;
+    yarvo::wire::putBE16(&request[1], turnLength);
+    request[3] = data->params.tabWidth;
+    request[4] = data->params.tabOffset;
+    request[5] = static_cast<unsigned char>(data->params.tabType);
+    request[6] = static_cast<unsigned char>(data->params.positionDetectionMethod);
+    request[7] = static_cast<unsigned char>(data->params.tamperDetectionMethod);
+    request[8] = data->params.errorDeadband;
+    unsigned char response[yarvo::wire::kMaxResponsePayload + 3];
+    unsigned long responseLength = 0;
+
+    RampTableDef* first = &data->rampTables[0];
+    if (!performUSBIO(yarvo::wire::kCmdReelParameters, request, sizeof request, response,
+                      &responseLength) ||
+        !SetDutyCycle(reel, data->params.dutyCycleOff, data->params.dutyCycleOn) ||
+        !SpinRampUp(reel, &first->rampUp) || !SpinRampDown(reel, &first->rampDown)) {
+        reelConfigured[reel] = false;
+        return false;
+    }
+
+    reelDirection[reel] = 1;
+    currentSpeed[reel] = first->speed;
+    return true;
+}
+
+// The first `reel-def` of the root whose `type` matches, ignoring ASCII case.
+// A `reel-def` without a type ends the search: nothing after it is seen.
+TiXmlNode* Yarvo::seekReelData(TiXmlDocument* document, char* type) {
+    if (document == nullptr || type == nullptr) return nullptr;
+    TiXmlElement* root = document->FirstChildElement(kRootName);
+    if (root == nullptr) return nullptr;
+    for (TiXmlElement* reelDef = root->FirstChildElement(kReelDefName); reelDef != nullptr;
+         reelDef = reelDef->NextSiblingElement(kReelDefName)) {
+        const char* name = reelDef->Attribute("type");
+        if (name == nullptr) return nullptr;
+        if (equalIgnoringAsciiCase(name, type)) return reelDef;
+    }
     return nullptr;
 }
 
-bool Yarvo::loadAllReelData(TiXmlNode*, ReelDataDef*) {
-    setLastError(ReelMsgBadParameter);
-    return false;
+bool Yarvo::loadAllReelData(TiXmlNode* reelDef, ReelDataDef* data) {
+    if (reelDef == nullptr || data == nullptr) return false;
+
+    TiXmlElement* params = reelDef->FirstChildElement(kParamsName);
+    if (params == nullptr || !decodeParams(params, &data->params)) return false;
+
+    TiXmlElement* symbols = reelDef->FirstChildElement(kSymbolTableName);
+    if (symbols == nullptr || !decodeSymbolTable(symbols, &data->symbolTable)) return false;
+
+    TiXmlElement* rampTable = reelDef->FirstChildElement(kRampTableName);
+    if (rampTable == nullptr) return false;
+    unsigned decoded = 0;
+    for (;;) {
+        if (!decodeRampTable(rampTable, &data->rampTables[decoded])) return false;
+        ++decoded;
+        TiXmlElement* next = rampTable->NextSiblingElement(kRampTableName);
+        if (next == nullptr) break;
+        if (decoded == kMaxRampTables) return false;  // a 26th table
+        rampTable = next;
+    }
+    data->rampTableCount = static_cast<unsigned char>(decoded);
+    return true;
 }
 
-bool Yarvo::decodeParams(TiXmlNode*, ReelParamDef*) {
-    setLastError(ReelMsgBadParameter);
-    return false;
+bool Yarvo::decodeParams(TiXmlNode* node, ReelParamDef* data) {
+    TiXmlElement* params = node == nullptr ? nullptr : node->ToElement();
+    if (params == nullptr || data == nullptr) return false;
+    int value = 0;
+    if (!readInt(params, "position-detection-method", &value)) return false;
+    data->positionDetectionMethod = value;
+    if (!readInt(params, "tamper-detection-method", &value)) return false;
+    data->tamperDetectionMethod = value;
+    if (!readInt(params, "duty-cycle-off", &value)) return false;
+    data->dutyCycleOff = static_cast<unsigned char>(value);
+    if (!readInt(params, "duty-cycle-on", &value)) return false;
+    data->dutyCycleOn = static_cast<unsigned char>(value);
+    if (!readInt(params, "tab-width", &value)) return false;
+    data->tabWidth = static_cast<unsigned char>(value);
+    if (!readInt(params, "tab-type", &value)) return false;
+    data->tabType = value;
+    if (!readInt(params, "tab-offset", &value)) return false;
+    data->tabOffset = static_cast<unsigned char>(value);
+    if (!readInt(params, "error-deadband", &value)) return false;
+    data->errorDeadband = static_cast<unsigned char>(value);
+    return true;
 }
 
-bool Yarvo::decodeSymbolTable(TiXmlNode*, SymbolTableDef*) {
-    setLastError(ReelMsgBadParameter);
-    return false;
+bool Yarvo::decodeSymbolTable(TiXmlNode* node, SymbolTableDef* data) {
+    TiXmlElement* table = node == nullptr ? nullptr : node->ToElement();
+    if (table == nullptr || data == nullptr) return false;
+    int value = 0;
+    if (!readInt(table, "steps-per-turn", &value)) return false;
+    data->stepsPerTurn = static_cast<unsigned int>(value);
+    if (!readInt(table, "symbols-per-turn", &value)) return false;
+    const unsigned char count = static_cast<unsigned char>(value);
+    if (count > kMaxSymbols) return false;
+    data->symbolsPerTurn = count;
+    char name[16];  // room for the letter and any unsigned index
+    for (unsigned i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "s%03u", i);
+        if (!readInt(table, name, &value)) return false;
+        data->symbolPositions[i] = static_cast<unsigned int>(value);
+    }
+    return true;
 }
 
-bool Yarvo::decodeRampTable(TiXmlNode*, RampTableDef*) {
-    setLastError(ReelMsgBadParameter);
-    return false;
-}
+bool Yarvo::decodeRampTable(TiXmlNode* node, RampTableDef* data) {
+    TiXmlElement* rampTable = node == nullptr ? nullptr : node->ToElement();
+    if (rampTable == nullptr || data == nullptr) return false;
+    int value = 0;
+    if (!readInt(rampTable, "speed", &value)) return false;
+    data->speed = value;
 
+    const char* stepType = rampTable->Attribute("step-type");
+    if (stepType == nullptr) return false;
+    if (equalIgnoringAsciiCase(stepType, "half")) {
+        data->stepType = 0;
+    } else if (equalIgnoringAsciiCase(stepType, "full")) {
+        data->stepType = 1;
+    } else {
+        return false;
+    }
+
+    const TiXmlElement* rampUp = rampTable->FirstChildElement(kRampUpName);
+    if (rampUp == nullptr || !decodeRamp(rampUp, &data->rampUp)) return false;
+    const TiXmlElement* rampDown = rampTable->FirstChildElement(kRampDownName);
+    if (rampDown == nullptr || !decodeRamp(rampDown, &data->rampDown)) return false;
+    return true;
+}
