@@ -274,20 +274,6 @@ TEST(ReelGeometry, AlternativeSpeed) {
     EXPECT_EQ(geo::alternativeSpeedIndex(d, 10, 100), 1);
 }
 
-TEST(ReelGeometry, SpeedHelpers) {
-    EXPECT_EQ(geo::stepSize(kThreeSpeeds.rampTables[0]), 2);
-    EXPECT_EQ(geo::stepSize(kThreeSpeeds.rampTables[1]), 1);
-    EXPECT_TRUE(geo::speedInForce(-100, 100));
-    EXPECT_TRUE(geo::speedInForce(100, 100));
-    EXPECT_FALSE(geo::speedInForce(100, -100));
-    EXPECT_FALSE(geo::speedInForce(INT_MIN, INT_MIN));
-    EXPECT_EQ(geo::signedSpeed(200, true), -200);
-    EXPECT_EQ(geo::signedSpeed(200, false), 200);
-    EXPECT_EQ(geo::signedSpeed(INT_MIN, true), INT_MIN);
-    EXPECT_EQ(geo::speedDistance(INT_MIN, INT_MAX), 1);
-    EXPECT_EQ(geo::speedDistance(-160, 200), 40);
-}
-
 TEST(ReelGeometry, SkillStopPrediction) {
     uint32_t lead = 0;
     ASSERT_TRUE(geo::skillStopLead(kTwelve, 8, &lead));
