@@ -1,0 +1,74 @@
+# System test of the kernel path: yarvo-sim runs test hosts built three ways
+# (64-bit, 32-bit, static) that reach the virtual board through the real
+# open/ioctl path.  Included from tools/yarvo-sim/CMakeLists.txt once
+# yarvo-sim itself is built.
+
+set(_kernel_dir ${PROJECT_SOURCE_DIR}/tests/kernel)
+file(GLOB _yarvo_lib_sources ${PROJECT_SOURCE_DIR}/lib/*.cpp)
+
+add_executable(kernel-host ${_kernel_dir}/kernel_host.cpp)
+target_link_libraries(kernel-host PRIVATE yarvo)
+
+# Sanitizer builds cannot link statically, and a 32-bit host inherits their
+# flags without their 32-bit runtimes; those hosts are left out there.
+set(_sanitized FALSE)
+if(CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  set(_sanitized TRUE)
+endif()
+
+# Statically linked host: proves that no preload is involved.
+set(_kernel_static "skip:no statically linked host in a sanitizer build")
+find_library(_tinyxml_static NAMES libtinyxml.a PATHS ${TINYXML_LIBRARY_DIRS} /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}
+             NO_DEFAULT_PATH)
+if(_tinyxml_static AND NOT _sanitized)
+  add_executable(kernel-host-static ${_kernel_dir}/kernel_host.cpp $<TARGET_OBJECTS:yarvo_objects>)
+  target_include_directories(kernel-host-static PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  target_link_libraries(kernel-host-static PRIVATE ${_tinyxml_static})
+  target_link_options(kernel-host-static PRIVATE -static)
+  set(_kernel_static $<TARGET_FILE:kernel-host-static>)
+else()
+  if(NOT _sanitized)
+    set(_kernel_static "missing:no statically linked host: libtinyxml.a (libtinyxml-dev) not found")
+  endif()
+  message(STATUS "kernel test: no static host (libtinyxml.a missing or a sanitizer build)")
+endif()
+
+# 32-bit host, built from the library's sources with -m32 against the i386
+# TinyXML (Debian: dpkg --add-architecture i386; apt-get install libtinyxml-dev:i386).
+set(_kernel_i386 "missing:no 32-bit host: it needs g++-multilib and libtinyxml-dev:i386")
+if(_sanitized)
+  set(_kernel_i386 "skip:no 32-bit host in a sanitizer build")
+endif()
+set(_tinyxml_i386 /usr/lib/i386-linux-gnu/libtinyxml.a)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND EXISTS ${_tinyxml_i386} AND NOT _sanitized)
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS -m32)
+  set(CMAKE_REQUIRED_LINK_OPTIONS -m32)
+  check_cxx_source_compiles("#include <string>\nint main() { return std::string(\"x\").size() == 1 ? 0 : 1; }"
+                            YARVO_CAN_BUILD_M32)
+  unset(CMAKE_REQUIRED_FLAGS)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  if(YARVO_CAN_BUILD_M32)
+    add_executable(kernel-host-i386 ${_kernel_dir}/kernel_host.cpp ${_yarvo_lib_sources})
+    target_include_directories(kernel-host-i386 PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/lib
+                               ${TINYXML_INCLUDE_DIRS})
+    target_compile_options(kernel-host-i386 PRIVATE -m32)
+    target_link_options(kernel-host-i386 PRIVATE -m32)
+    target_link_libraries(kernel-host-i386 PRIVATE ${_tinyxml_i386})
+    set(_kernel_i386 $<TARGET_FILE:kernel-host-i386>)
+  endif()
+endif()
+if(NOT TARGET kernel-host-i386)
+  message(STATUS "kernel test: no 32-bit host (needs g++-multilib and libtinyxml-dev:i386)")
+endif()
+
+set(_demo "-")
+if(TARGET yarvo-demo)
+  set(_demo $<TARGET_FILE:yarvo-demo>)
+endif()
+
+add_test(NAME kernel-path
+  COMMAND bash ${_kernel_dir}/kernel-path.sh
+    $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:kernel-host> ${_kernel_i386} ${_kernel_static}
+    ${PROJECT_SOURCE_DIR}/examples/tamso-reel-definitions.xml ${_demo})
+set_tests_properties(kernel-path PROPERTIES LABELS kernel SKIP_RETURN_CODE 77 TIMEOUT 120)

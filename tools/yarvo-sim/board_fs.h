@@ -1,0 +1,56 @@
+// The FUSE file system that stands in for the kernel driver's files:
+//
+//   Kmora_N                      one per board: opening it asks the virtual
+//                                driver (openNode); its ioctl 0xC2108100
+//                                carries the 528-byte transfer block to the
+//                                board (transfer), from 64-bit and 32-bit
+//                                callers alike
+//   class/Kmora_N/device/product the sysfs texts, read from the virtual driver
+//   class/Kmora_N/device/speed   at open; an unplugged board's directory
+//                                vanishes from class/
+//
+// The sandbox binds Kmora_N onto /dev/Kmora_N and class/ onto
+// /sys/class/Kmora.  Requests are served on one thread of this process.
+#ifndef YARVO_SIM_TOOL_BOARD_FS_H
+#define YARVO_SIM_TOOL_BOARD_FS_H
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "virtual_driver.h"
+
+struct fuse_session;
+
+namespace yarvo::simtool {
+
+class BoardFileSystem {
+public:
+    BoardFileSystem(sim::VirtualDriver& driver, std::vector<unsigned> instances);
+    ~BoardFileSystem();
+    BoardFileSystem(const BoardFileSystem&) = delete;
+    BoardFileSystem& operator=(const BoardFileSystem&) = delete;
+
+    // Mounts the file system on the directory `mountPoint` (this needs
+    // CAP_SYS_ADMIN in the mount namespace's owner: root, or the user
+    // namespace that the sandbox made) and starts serving it.  False with a
+    // message.
+    bool mount(const std::string& mountPoint, std::string* error);
+
+    // Stops answering: the serving thread ends once the kernel lets go of the
+    // file system (or the process exits, which makes every request fail).
+    void shutDown();
+
+    sim::VirtualDriver& driver() { return driver_; }
+    bool serves(unsigned instance) const;
+
+private:
+    sim::VirtualDriver& driver_;
+    std::vector<unsigned> instances_;
+    fuse_session* session_ = nullptr;
+    std::thread thread_;
+};
+
+}  // namespace yarvo::simtool
+
+#endif

@@ -1,0 +1,46 @@
+// The virtual cabinet that yarvo-sim serves: which boards sit at which driver
+// instances, with which address, speed and product texts.  Shared by the
+// kernel-path daemon (which builds the boards in its own virtual driver) and
+// the LD_PRELOAD transport (which gets them through YARVO_SIM_BOARDS).
+#ifndef YARVO_SIM_TOOL_BOARD_SETUP_H
+#define YARVO_SIM_TOOL_BOARD_SETUP_H
+
+#include <string>
+#include <vector>
+
+#include "virtual_driver.h"
+
+namespace yarvo::simtool {
+
+struct BoardSpec {
+    unsigned instance = 0;   // 0-15: /dev/Kmora_<instance>
+    unsigned address = 0;    // 0-7: what the board's address inputs read
+    std::string speed;       // speed attribute text without line end; empty: the cabinet's default
+};
+
+struct CabinetSpec {
+    std::vector<BoardSpec> boards;    // empty: one board at instance 0, address 0
+    std::string speed = "12";         // speed text of boards that name none
+    std::string product;              // product text override for every board; empty: the real one
+};
+
+// Parses "INSTANCE[:ADDRESS[:SPEED]]" (the entry syntax of YARVO_SIM_BOARDS,
+// with the address optional).  False with a message in *error otherwise.
+bool parseBoardSpec(const std::string& text, BoardSpec* spec, std::string* error);
+
+// Checks the cabinet as a whole (no instance twice); false with a message.
+bool validateCabinet(const CabinetSpec& cabinet, std::string* error);
+
+// The boards with the defaults filled in.
+std::vector<BoardSpec> effectiveBoards(const CabinetSpec& cabinet);
+
+// Resets `driver` and plugs the cabinet's boards into it.
+void buildCabinet(sim::VirtualDriver& driver, const CabinetSpec& cabinet);
+
+// The YARVO_SIM_BOARDS value that makes the preload library build the same
+// boards (the product override has no equivalent there).
+std::string preloadBoardList(const CabinetSpec& cabinet);
+
+}  // namespace yarvo::simtool
+
+#endif

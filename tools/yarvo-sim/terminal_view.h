@@ -1,0 +1,34 @@
+// The live view in the terminal (ncurses): the selected board's reels,
+// outputs and inputs, redrawn 25 times a second; keys toggle inputs and
+// unplug the board.  Terminal drawing only: what is shown comes from the
+// view model, what keys do goes through the control channel's commands.
+#ifndef YARVO_SIM_TOOL_TERMINAL_VIEW_H
+#define YARVO_SIM_TOOL_TERMINAL_VIEW_H
+
+#include <csignal>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "control.h"
+
+namespace yarvo::simtool {
+
+struct ViewSetup {
+    sim::VirtualDriver* driver = nullptr;
+    std::vector<unsigned> instances;
+    const ReelLabels* labels = nullptr;
+    std::string title;         // the program and its pid
+    std::string logPath;       // where the program's output goes
+    std::string controlPath;   // "" without a control socket
+};
+
+// Draws until `running()` turns false, the user closes the view (Q) or
+// `*stop` becomes non-zero (set from a signal handler), then restores the
+// terminal.  False with a message when the terminal cannot be used.
+bool runTerminalView(const ViewSetup& setup, const std::function<bool()>& running,
+                     const volatile sig_atomic_t* stop, std::string* error);
+
+}  // namespace yarvo::simtool
+
+#endif
