@@ -1,0 +1,373 @@
+#!/usr/bin/env python3
+"""Tool tests for yarvoctl, run against the virtual board (preload transport).
+
+Every subcommand is run as a technician would run it: exit status and output
+are checked, readable and --json, and every failure path (no board, wrong
+address, unconfigured reel, bad arguments).  check-reels runs on a set of
+broken files with each expected diagnostic checked with its line; trace runs
+around the demo and must decode every transfer the virtual board logged.
+
+Each yarvoctl run is a new process with a fresh virtual board, configured by
+YARVO_SIM_BOARDS ("INSTANCE:ADDRESS[:SPEED],...").
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+ARGS = None
+FAILURES = []
+PASSED = 0
+
+
+def run(argv, boards="0:0", preload=None, cwd=None, env_extra=None, timeout=60):
+    env = dict(os.environ)
+    env["LD_PRELOAD"] = preload or ARGS.sim_preload
+    env["YARVO_SIM_BOARDS"] = boards
+    env.pop("YARVO_TRACE_LIBRARY", None)
+    if env_extra:
+        env.update(env_extra)
+    argv = [ARGS.reel_file if a == "@REELS" else a for a in argv]
+    try:
+        proc = subprocess.run([ARGS.yarvoctl] + argv, capture_output=True, text=True,
+                              env=env, cwd=cwd or ARGS.workdir, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return -1, "", "timed out after %d s" % timeout
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def check(name, condition, detail=""):
+    global PASSED
+    if condition:
+        PASSED += 1
+    else:
+        FAILURES.append(name + (": " + detail if detail else ""))
+
+
+def reels(*extra):
+    """Arguments naming the example reel-definition file (filled in by run)."""
+    return ["--reels", "@REELS"] + list(extra)
+
+
+# --- Subcommands that succeed: (arguments, boards, pattern in the readable
+# output, a key the JSON output must carry).
+SUCCESS = [
+    (["detect"], "0:0", r'^Kmora_0: "K-Mora Yarvo Board", speed 12 \(full\), address 0$', "instances"),
+    (["detect"], "0:0,2:5:480", r'^Kmora_2: "K-Mora Yarvo Board", speed 480 \(high\), address 5$', "instances"),
+    (["detect"], "0:0", r"^Kmora_15: absent$", "instances"),
+    (["info"], "0:0", r"^library version:  14\nproduct version:  3\nfirmware version: YARVO-SIM 1\.0\n"
+                      r"power status:     1 \(0x01\)\nUSB speed:        full$", "firmware"),
+    (["--address", "3", "info"], "0:0,1:3:480", r"USB speed:        high", "usbSpeed"),
+    (["inputs"], "0:6", r"^inputs: 0x060000 \(on: 17 18\), address 6$", "bits"),
+    (["inputs", "--watch", "--count", "3", "--interval", "5"], "0:0", r"^inputs: 0x000000 \(on: none\), address 0$", "inputs"),
+    (["changed-inputs"], "0:0", r"^changed inputs: 0x0000 \(none\)$", "changed"),
+    (["output", "40", "on"], "0:0", r"^output 40 on$", "output"),
+    (["outputs", "0x1", "32768"], "0:0", r"^outputs set: first 0x00000001, second 0x00008000$", "second"),
+    (["modify-outputs", "0", "0x700", "0", "0"], "0:0", r"^outputs modified: 0x00000000 0x00000700", "w2"),
+    (["lamps", "0", "on", "--declare", "1"], "0:0", r"^reel 0 lamps on$", "reel"),
+    (reels("configure", "2", "BAND-a"), "0:0", r"^reel 2 configured as BAND-a\n  turn 96 half steps, 4 symbols, speeds 100 \(half\), 200 \(full\)$", "speeds"),
+    (["configure-reels", "3", "96", "4", "50", "0"], "0:0", r"^reels 0 to 2 declared$", "count"),
+    (["duty", "1", "40", "200", "--declare", "2"], "0:0", r"^reel 1 duty cycle off 40 on 200$", "on"),
+    (["sync", "0", "--enable-only", "--declare", "1"], "0:0", r"^reel 0 synchronisation enabled$", "spin"),
+    (reels("sync", "2", "--type", "band-a"), "0:0", r"^reel 2 synchronising$", "spin"),
+    (["clear-tamper", "0", "--declare", "1"], "0:0", r"^reel 0 tampered state cleared$", "reel"),
+    (["spin", "0", "--steps", "10", "--mode", "-2", "--declare", "1"], "0:0", r"^reel 0: spinning 10 steps, step mode -2$", "mode"),
+    (reels("spin", "2", "--to-symbol", "3", "--speed", "100", "--type", "band-a"), "0:0", r"^reel 2: spinning to symbol 3 at speed 100$", "toSymbol"),
+    (reels("spin", "2", "--symbols", "5", "--speed", "-100", "--type", "band-a"), "0:0", r"^reel 2: spinning 5 symbols at speed -100$", "symbols"),
+    (["skill", "start", "0", "--mode", "1", "--declare", "1"], "0:0", r"^reel 0 skill spin started$", "mode"),
+    (reels("skill", "start", "2", "--speed", "200", "--type", "band-a"), "0:0", r"^reel 2 skill spin started$", "speed"),
+    (reels("skill", "stop", "2", "--type", "band-a"), "0:0", r"^reel 2 stopping on the next symbol$", "reel"),
+    (reels("skill", "stop", "2", "--symbol", "1", "--type", "band-a"), "0:0", r"^reel 2 stopping on symbol 1$", "symbol"),
+    (["skill", "stop", "0", "--position", "10", "--declare", "1"], "0:0", r"^reel 0 stopping at position 10$", "position"),
+    (["skill", "stop", "0", "--plain", "--declare", "1"], "0:0", r"^reel 0 stopping$", "plain"),
+    (["status", "0", "--declare", "1"], "0:0", r"^reel 0: position 0, word1 0, byte1 0x00, byte2 0, byte3 0, word2 \d+$", "word2"),
+    (reels("status", "2", "--type", "band-a"), "0:0", r"; nearest symbol 0 offset 0, speed 100$", "nearestSymbol"),
+    (["status", "0", "--declare", "1", "--watch", "--count", "3", "--interval", "5"], "0:0", r"^reel 0: position 0,", "position"),
+    (["codes"], "0:0", r"^ 29  ReelMsgReelTypeNotFound ", "codes"),
+]
+
+
+def test_success():
+    for argv, boards, pattern, key in SUCCESS:
+        name = "yarvoctl " + " ".join(argv)
+        rc, out, err = run(argv, boards)
+        check(name + " exits 0", rc == 0, "rc=%d stderr=%r" % (rc, err))
+        check(name + " output", re.search(pattern, out, re.M) is not None, "output %r" % out)
+        check(name + " quiet stderr", err == "", err)
+        rc, out, err = run(["--json"] + argv, boards)
+        try:
+            # --watch prints one JSON document a line.
+            docs = [json.loads(line) for line in out.splitlines()]
+        except ValueError:
+            docs = []
+        check(name + " --json", rc == 0 and docs and all(key in d for d in docs), "rc=%d out=%r" % (rc, out))
+
+
+def test_json_values():
+    rc, out, _ = run(reels("--json", "status", "2", "--type", "band-a"))
+    doc = json.loads(out)
+    check("status --json values", doc["reel"] == 2 and doc["speed"] == 100 and doc["nearestSymbol"] == 0
+          and doc["symbolOffset"] == 0, out)
+    rc, out, _ = run(["--json", "detect"], "0:0,3:2:480")
+    doc = json.loads(out)
+    present = [i for i in doc["instances"] if i["present"]]
+    check("detect --json lists all 16 instances", len(doc["instances"]) == 16, out)
+    check("detect --json present boards", [(i["instance"], i["address"], i["usbSpeed"]) for i in present]
+          == [(0, 0, "full"), (3, 2, "high")], out)
+    # The watch stops after --count reads and reports only changes.
+    rc, out, _ = run(["--json", "inputs", "--watch", "--count", "4", "--interval", "5"])
+    check("inputs --watch reports a steady input once", rc == 0 and len(out.splitlines()) == 1, out)
+
+
+# --- Failures: (arguments, boards, exit status, the whole standard error).
+FAILURE = [
+    (["info"], "", 1, "yarvoctl: Init: no board found"),
+    (["detect"], "", 0, ""),  # detection with no board is not a failure
+    (["--address", "5", "info"], "0:0", 1, "yarvoctl: InitUSBBoard: no board with address 5"),
+    (["--address", "16", "info"], "0:0", 1, "yarvoctl: InitUSBBoard: ReelMsgBadParameter (3)"),
+    (["--address", "1", "inputs"], "0:0,9:1", 1, "yarvoctl: InitUSBBoard: no board with address 1"),
+    (["spin", "2", "--steps", "10", "--mode", "1"], "0:0", 1, "yarvoctl: SpinReels: ReelMsgReelNotConfigured (9)"),
+    (["status", "3"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgReelNotConfigured (9)"),
+    (["lamps", "1", "off"], "0:0", 1, "yarvoctl: SetReelLamps: ReelMsgReelNotConfigured (9)"),
+    (["skill", "stop", "1"], "0:0", 1, "yarvoctl: VendorSpinReelStopSkill: ReelMsgReelNotConfigured (9)"),
+    (["status", "8", "--declare", "8"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgBadReelNumber (8)"),
+    (["output", "64", "on"], "0:0", 1, "yarvoctl: SetOutputBit: ReelMsgBadParameter (3)"),
+    (["duty", "0", "200", "56", "--declare", "1"], "0:0", 1, "yarvoctl: SetDutyCycle: ReelMsgBadDutyCycle (14)"),
+    (["spin", "0", "--steps", "32768", "--mode", "1", "--declare", "1"], "0:0", 1, "yarvoctl: SpinReels: ReelMsgBadStepCount (15)"),
+    (["spin", "0", "--steps", "1", "--mode", "3", "--declare", "1"], "0:0", 1, "yarvoctl: SpinReels: ReelMsgBadStepMode (13)"),
+    (["configure-reels", "9", "0", "0", "1", "0"], "0:0", 1, "yarvoctl: ConfigureReels: ReelMsgBadParameter (3)"),
+    (["status", "0", "--declare", "1,0,1,0"], "0:0", 1, "yarvoctl: ConfigureReels: ReelMsgBadParameter (3)"),
+    (reels("configure", "0", "no-such-type"), "0:0", 1, "yarvoctl: VendorConfigureReel: ReelMsgReelTypeNotFound (29)"),
+    (["configure", "0", "band-a"], "0:0", 1, "yarvoctl: VendorConfigureReel: ReelMsgFileLoadFailed (27)"),
+    (["--reels", "missing.xml", "configure", "0", "band-a"], "0:0", 1, "yarvoctl: VendorSetReelFilePath: ReelMsgFileLoadFailed (27)"),
+    (reels("spin", "2", "--to-symbol", "4", "--speed", "100", "--type", "band-a"), "0:0", 1,
+     "yarvoctl: VendorSpinReelToSymbol: ReelMsgBadParameter (3)"),
+    (reels("skill", "start", "0", "--speed", "0", "--type", "band-a"), "0:0", 1,
+     "yarvoctl: VendorSpinReelStartSkill: ReelMsgBadParameter (3)"),
+    (reels("skill", "stop", "0", "--symbol", "4", "--type", "band-a"), "0:0", 1,
+     "yarvoctl: VendorStopReelSpinAtPosition: ReelMsgBadParameter (3)"),
+    (["sync", "0", "--declare", "1"], "0:0", 1, None),  # no definition: the library's choice of code
+    (["trace", "--", "/nonexistent/program"], "0:0", 1, "yarvoctl: trace: cannot run /nonexistent/program: No such file or directory"),
+]
+
+# --- Usage errors: exit 2, "yarvoctl: ..." and a hint on standard error.
+USAGE = [
+    [],
+    ["frobnicate"],
+    ["output", "x", "on"],
+    ["output", "1", "dim"],
+    ["lamps", "0"],
+    ["status", "256"],
+    ["status", "-1"],
+    ["duty", "0", "256", "0"],
+    ["outputs", "1"],
+    ["outputs", "1", "0x100000000"],
+    ["spin", "0"],
+    ["spin", "0", "--steps", "5"],
+    ["spin", "0", "--steps", "5", "--mode", "1", "--to-symbol", "2", "--speed", "1"],
+    ["spin", "0", "--to-symbol", "2"],
+    ["skill"],
+    ["skill", "start", "0"],
+    ["skill", "start", "0", "--speed", "5", "--mode", "1"],
+    ["status", "0", "--declare", "two"],
+    ["check-reels"],
+    ["trace"],
+    ["--address", "x", "info"],
+    ["--json=maybe", "info"],
+]
+
+SUBCOMMANDS = ["detect", "info", "inputs", "changed-inputs", "output", "outputs", "modify-outputs", "lamps",
+               "configure", "configure-reels", "duty", "sync", "clear-tamper", "spin", "skill", "skill start",
+               "skill stop", "status", "check-reels", "trace", "codes"]
+
+
+def test_failures():
+    for argv, boards, status, stderr in FAILURE:
+        name = "yarvoctl " + " ".join(argv) + " [boards %s]" % boards
+        rc, out, err = run(argv, boards)
+        check(name + " exit", rc == status, "rc=%d stderr=%r" % (rc, err))
+        if stderr is not None:
+            check(name + " message", err.strip() == stderr, "stderr=%r" % err)
+        elif status == 1:
+            check(name + " message format", re.fullmatch(r"yarvoctl: \w+: ReelMsg\w+ \(\d+\)\n", err) is not None, err)
+        if status == 1:
+            check(name + " prints no result", out == "", out)
+    for argv in USAGE:
+        name = "yarvoctl " + " ".join(argv)
+        rc, out, err = run(argv)
+        check(name + " is a usage error", rc == 2, "rc=%d stderr=%r" % (rc, err))
+        check(name + " says why", err.startswith("yarvoctl: ") and "--help" in err, err)
+    for sub in SUBCOMMANDS:
+        rc, out, err = run(sub.split() + ["--help"])
+        check(sub + " --help", rc == 0 and "Usage:" in out and err == "", "rc=%d out=%r" % (rc, out[:200]))
+
+
+# --- check-reels: each broken file with its expected diagnostics, in order.
+# A diagnostic is (severity, text that marks its line, words of its message).
+CHECKS = {
+    "clean.xml": (0, []),
+    "not-xml.xml": (1, [("error", "</reel-def>", "ReelMsgFileLoadFailed (27)")]),
+    "no-root.xml": (1, [("error", "<reel-definitions>", "no root element tamso-reel-definitions")]),
+    "errors.xml": (1, [
+        ("error", '<params position-detection-method="1" tamper', "attribute tab-offset: required attribute is missing"),
+        ("error", '<symbol-table steps-per-turn="48" symbols-per-turn="3"', "attribute s002: required attribute is missing"),
+        ("error", 'step-type="quarter"', '"quarter" is neither half nor full'),
+        ("error", 'num-entries="61"', "stored value 61 is above 60"),
+        ("error", 'step-type="quarter"', "required element ramp-down is missing"),
+        ("error", '<reel-def type="wrong-case">', "Params at line 13 does not count"),
+        ("error", 'steps-per-turn="x48"', '"x48" does not begin with an integer'),
+        ("error", 'symbols-per-turn="201"', "stored value 201 is above 200"),
+        ("error", 'speed="fast"', '"fast" does not begin with an integer'),
+    ]),
+    "too-many-speeds.xml": (1, [("error", 'speed="260"', "a 26th ramp-table")]),
+    "warnings.xml": (3, [
+        ("warning", 'tab-width="6abc"', '"6abc" is read as 6'),
+        ("warning", 'error-deadband="259"', "259 is stored in 8 bits as 3"),
+        ("warning", 'duty-cycle-on="216"', "is 256 or more"),
+        ("warning", 's002="24"', "positions must ascend"),
+        ("warning", 's003="100"', "not below one turn (96 half steps)"),
+        ("warning", 's003="100"', "s004: ignored"),
+        ("warning", 'num-entries="300"', "300 is stored in 8 bits as 44"),
+        ("warning", '<ramp-table speed="200"', "more than one turn"),
+        ("warning", 'num-entries="0"', "empty ramp-up"),
+        ("warning", '<reel-def type="BAND-A">', '"BAND-A" duplicates "band-a"'),
+        ("warning", '<reel-def name="no-type-attribute">', "unreachable: hidden-one"),
+    ]),
+}
+
+
+def line_of(path, marker):
+    with open(path) as f:
+        for number, line in enumerate(f, 1):
+            if marker in line:
+                return number
+    raise AssertionError("marker %r not in %s" % (marker, path))
+
+
+DIAGNOSTIC = re.compile(r"^(?P<file>[^:]+):(?P<line>\d+):(?P<col>\d+): (?P<severity>error|warning): (?P<text>.*)$")
+
+
+def test_check_reels():
+    for name, (status, expected) in sorted(CHECKS.items()):
+        path = os.path.join(ARGS.cases, "reels", name)
+        rc, out, err = run(["check-reels", path])
+        check("check-reels %s exit" % name, rc == status, "rc=%d out=%r" % (rc, out))
+        lines = out.splitlines()
+        found = [DIAGNOSTIC.match(l) for l in lines[:-1]]
+        check("check-reels %s diagnostics are located" % name, all(found), out)
+        found = [m for m in found if m]
+        check("check-reels %s count" % name, len(found) == len(expected),
+              "%d found, %d expected:\n%s" % (len(found), len(expected), out))
+        for m, (severity, marker, words) in zip(found, expected):
+            line = line_of(path, marker)
+            ok = m.group("severity") == severity and int(m.group("line")) == line and words in m.group("text")
+            check("check-reels %s: %s" % (name, words), ok, "got %r, expected %s at line %d" % (m.group(0), severity, line))
+        check("check-reels %s summary" % name, re.search(r": \d+ reel types? checked, \d+ errors?, \d+ warnings?$", out) is not None, out)
+        rc2, out2, _ = run(["--json", "check-reels", path])
+        doc = json.loads(out2)
+        check("check-reels --json %s" % name, rc2 == rc and len(doc["diagnostics"]) == len(expected)
+              and [d["line"] for d in doc["diagnostics"]] == [int(m.group("line")) for m in found], out2)
+    # The example file a host ships must be clean.
+    rc, out, _ = run(["check-reels", ARGS.reel_file])
+    check("check-reels on the example file", rc == 0 and out.endswith("0 errors, 0 warnings\n"), out)
+    # --type: one type, found as the library finds it.
+    warnings = os.path.join(ARGS.cases, "reels", "warnings.xml")
+    rc, out, _ = run(["check-reels", warnings, "--type", "Empty-Start"])
+    check("check-reels --type checks one type", rc == 3 and "1 reel type checked, 0 errors, 1 warning" in out, out)
+    rc, out, _ = run(["check-reels", warnings, "--type", "hidden-one"])
+    check("check-reels --type behind a reel-def without type", rc == 1 and
+          ":%d:" % line_of(warnings, 'name="no-type-attribute"') in out and "is not found" in out, out)
+    rc, out, _ = run(["check-reels", os.path.join(ARGS.cases, "reels", "absent.xml")])
+    check("check-reels on a missing file", rc == 1 and "cannot be opened" in out, out)
+
+
+def test_checker_agrees_with_library():
+    """What check-reels accepts, the library's VendorConfigureReel decodes; what
+    it rejects, the library rejects with ReelMsgReelDataError."""
+    files = [ARGS.reel_file] + [os.path.join(ARGS.cases, "reels", n) for n in sorted(CHECKS)]
+    compared = 0
+    for path in files:
+        rc, out, _ = run(["--json", "check-reels", path])
+        for t in json.loads(out)["types"]:
+            if not t["reachable"]:
+                continue
+            rc, _, err = run(["--reels", path, "configure", "0", t["name"]])
+            library_rejects = "ReelMsgReelDataError (30)" in err
+            check("library and check-reels agree on %s in %s" % (t["name"], os.path.basename(path)),
+                  library_rejects == (not t["accepted"]), "accepted=%s stderr=%r" % (t["accepted"], err))
+            compared += 1
+    check("reel types compared with the library", compared >= 8, str(compared))
+
+
+TRACE_LINE = re.compile(r"^\[\s*\d+\.\d{6}\] (?P<board>Kmora_\d+) (?P<text>[A-Z][A-Z-]+( .*)? -> .+)$")
+
+
+def test_trace():
+    with tempfile.TemporaryDirectory() as tmp:
+        trace_file = os.path.join(tmp, "trace.txt")
+        sim_log = os.path.join(tmp, "sim.log")
+        env = {"YARVO_SIM_LOG": sim_log}
+        rc, out, err = run(["trace", "-o", trace_file, "--", ARGS.demo], preload=ARGS.sim_logged, env_extra=env)
+        check("trace around the demo exits with the demo's status", rc == 0, "rc=%d err=%r" % (rc, err))
+        check("trace -o leaves standard error to the program", "Kmora_" not in err, err)
+        with open(trace_file) as f:
+            traced = f.read().splitlines()
+        with open(sim_log) as f:
+            logged = f.read().splitlines()
+        parsed = [TRACE_LINE.match(l) for l in traced]
+        check("every traced line is decoded", traced and all(parsed) and not any("CMD-" in l for l in traced),
+              "\n".join(traced[:5]))
+        check("trace count matches the virtual board's log", len(traced) == len(logged) > 0,
+              "%d traced, %d logged" % (len(traced), len(logged)))
+        check("trace decodes as the virtual board logged",
+              [m.group("board") + " " + m.group("text") for m in parsed if m] == logged,
+              "first traced %r, first logged %r" % (traced[:1], logged[:1]))
+        names = {m.group("text").split()[0] for m in parsed if m}
+        check("the demo's commands are all there", {"INPUTS", "CONFIGURE-REELS", "MODIFY-OUTPUTS"} <= names, str(names))
+
+        # --raw adds the bytes of each request and response.
+        rc, out, err = run(["trace", "--raw", "--", ARGS.yarvoctl, "spin", "0", "--steps", "118", "--mode", "-2",
+                            "--declare", "1"])
+        lines = err.splitlines()
+        spin = [i for i, l in enumerate(lines) if " SPIN " in l]
+        check("trace --raw spin", rc == 0 and len(spin) == 1 and
+              lines[spin[0]].endswith("SPIN reel=0 mode=-2 steps=118 -> ok") and
+              lines[spin[0] + 1].strip() == "request:  29 00 fe 00 76" and
+              lines[spin[0] + 2].strip() == "response: 29 00", "\n".join(lines))
+        # A refused command shows the board status; the traced program's own
+        # failure passes through as its exit status.
+        rc, out, err = run(["trace", "--", ARGS.yarvoctl, "status", "0", "--declare", "1", "--address", "4"], boards="0:4")
+        check("trace of a program on another board address", rc == 0 and "Kmora_0 INPUTS -> inputs=0x040000 address=4" in err, err)
+        rc, out, err = run(["trace", "--", ARGS.yarvoctl, "status", "9"])
+        check("trace passes the program's exit status", rc == 1 and "GetReelStatus" in err, err)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--yarvoctl", required=True)
+    parser.add_argument("--sim-preload", required=True)
+    parser.add_argument("--sim-logged", required=True)
+    parser.add_argument("--demo", required=True)
+    parser.add_argument("--examples", required=True)
+    parser.add_argument("--cases", required=True)
+    ARGS = parser.parse_args()
+    ARGS.reel_file = os.path.join(ARGS.examples, "tamso-reel-definitions.xml")
+    with tempfile.TemporaryDirectory() as workdir:
+        ARGS.workdir = workdir  # no reel-definition file here
+        for test in (test_success, test_json_values, test_failures, test_check_reels,
+                     test_checker_agrees_with_library, test_trace):
+            before = len(FAILURES)
+            test()
+            print("%-40s %s" % (test.__name__, "ok" if len(FAILURES) == before else "FAILED"))
+    for failure in FAILURES:
+        print("FAIL: " + failure)
+    print("%d passed, %d failed" % (PASSED, len(FAILURES)))
+    return 1 if FAILURES else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

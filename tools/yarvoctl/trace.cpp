@@ -1,0 +1,145 @@
+// trace [--raw] [-o FILE] -- PROGRAM [ARGS...]: runs PROGRAM with the
+// transfer tracer preloaded and returns PROGRAM's exit status.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common.h"
+
+#ifndef YARVO_TRACE_INSTALLED
+#define YARVO_TRACE_INSTALLED ""
+#endif
+
+namespace yarvoctl {
+namespace {
+
+constexpr char kTracerName[] = "libyarvo-trace.so";
+
+struct TraceArgs {
+    bool raw = false;
+    std::string output;
+    std::vector<std::string> command;
+};
+
+bool isFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string absolute(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;
+    std::string out = resolved;
+    std::free(resolved);
+    return out;
+}
+
+// The tracer: $YARVO_TRACE_LIBRARY, beside this program (build tree), or
+// where it is installed.
+std::string findTracer() {
+    if (const char* env = std::getenv("YARVO_TRACE_LIBRARY"); env != nullptr && *env != '\0') {
+        if (isFile(env)) return absolute(env);
+        throw Failure("trace", std::string("YARVO_TRACE_LIBRARY names no file: ") + env);
+    }
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = '\0';
+        std::string dir = self;
+        dir.erase(dir.rfind('/') + 1);
+        if (isFile(dir + kTracerName)) return dir + kTracerName;
+    }
+    if (std::strlen(YARVO_TRACE_INSTALLED) != 0 && isFile(YARVO_TRACE_INSTALLED)) {
+        return YARVO_TRACE_INSTALLED;
+    }
+    throw Failure("trace", std::string(kTracerName) + " not found (set YARVO_TRACE_LIBRARY)");
+}
+
+int runTrace(const TraceArgs& a) {
+    const std::string tracer = findTracer();
+    std::string preload = tracer;
+    if (const char* existing = std::getenv("LD_PRELOAD"); existing != nullptr && *existing != '\0') {
+        // The tracer goes first so that its "next" is whatever was preloaded
+        // already, such as the virtual board.
+        preload += ":";
+        preload += existing;
+    }
+
+    std::string output;
+    if (!a.output.empty()) {
+        const int fd = ::open(a.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) throw Failure("trace", a.output + ": " + std::strerror(errno));
+        ::close(fd);
+        output = absolute(a.output);
+    }
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long epoch = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+
+    // The child reports a failed exec through a pipe that closes on success.
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw Failure("trace", std::strerror(errno));
+    std::vector<char*> argv;
+    for (const std::string& word : a.command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child < 0) throw Failure("trace", std::string("fork: ") + std::strerror(errno));
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        ::setenv("LD_PRELOAD", preload.c_str(), 1);
+        ::setenv("YARVO_TRACE_EPOCH", std::to_string(epoch).c_str(), 1);
+        if (a.raw) ::setenv("YARVO_TRACE_RAW", "1", 1); else ::unsetenv("YARVO_TRACE_RAW");
+        if (!output.empty()) ::setenv("YARVO_TRACE_OUTPUT", output.c_str(), 1);
+        else ::unsetenv("YARVO_TRACE_OUTPUT");
+        ::execvp(argv[0], argv.data());
+        const int err = errno;
+        (void)!::write(pipeFds[1], &err, sizeof err);
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    int execError = 0;
+    ssize_t got;
+    do {
+        got = ::read(pipeFds[0], &execError, sizeof execError);
+    } while (got < 0 && errno == EINTR);
+    ::close(pipeFds[0]);
+
+    // Interrupts go to the traced program; wait for it to finish.
+    signal(SIGINT, SIG_IGN);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        throw Failure("trace", "cannot run " + a.command.front() + ": " + std::strerror(execError));
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return kExitFailed;
+}
+
+}  // namespace
+
+void addTraceCommand(CLI::App& app) {
+    Context& ctx = context();
+    auto args = std::make_shared<TraceArgs>();
+    CLI::App* sub = app.add_subcommand(
+        "trace",
+        "run PROGRAM with every board transfer decoded: time, board, command, fields, outcome "
+        "(exit status is PROGRAM's)");
+    sub->add_flag("--raw", args->raw, "add the request and response bytes");
+    sub->add_option("-o,--output", args->output, "write the trace to FILE instead of standard error");
+    sub->add_option("program", args->command, "PROGRAM [ARGS...], after --")->required();
+    sub->positionals_at_end();
+    sub->callback([&ctx, args] { ctx.action = [args] { return runTrace(*args); }; });
+}
+
+}  // namespace yarvoctl
