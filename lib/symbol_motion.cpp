@@ -84,12 +84,14 @@ bool Yarvo::VendorSpinReelToSymbol(unsigned char reel, unsigned int symbol, int 
     }
     ReelDataDef& def = reelData[reel];
     SymbolTableDef& symbols = def.symbolTable;
-    if (symbol >= symbols.symbolsPerTurn) {
-        setLastError(ReelMsgBadParameter);
-        return false;
-    }
+    // Without a definition there is no symbol table to test the symbol
+    // number against: the reel is refused as having no reel data.
     if (!hasDefinition(def)) {
         setLastError(ReelMsgReelDataError);
+        return false;
+    }
+    if (symbol >= symbols.symbolsPerTurn) {
+        setLastError(ReelMsgBadParameter);
         return false;
     }
 
@@ -231,12 +233,12 @@ bool Yarvo::VendorStopReelSpinAtPosition(unsigned char reel, unsigned int symbol
         return false;
     }
     ReelDataDef& def = reelData[reel];
-    if (symbol >= def.symbolTable.symbolsPerTurn) {
-        setLastError(ReelMsgBadParameter);
-        return false;
-    }
     if (!hasDefinition(def)) {
         setLastError(ReelMsgReelDataError);
+        return false;
+    }
+    if (symbol >= def.symbolTable.symbolsPerTurn) {
+        setLastError(ReelMsgBadParameter);
         return false;
     }
     return StopCurrentSpinAtPosition(reel, def.symbolTable.symbolPositions[symbol]);

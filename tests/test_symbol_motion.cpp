@@ -340,9 +340,9 @@ TEST_F(SymbolMotion, ReelsWithoutDefinitionAreRefused) {
         KReelMsg code;
     };
     const Case cases[] = {
-        // No symbols at all: no symbol number is valid.
-        {"to symbol", [](Yarvo& y) { return y.VendorSpinReelToSymbol(5, 0, 100); }, ReelMsgBadParameter},
-        {"stop at symbol", [](Yarvo& y) { return y.VendorStopReelSpinAtPosition(5, 0); }, ReelMsgBadParameter},
+        // Declared by ConfigureReels only: no reel data, whatever the arguments.
+        {"to symbol", [](Yarvo& y) { return y.VendorSpinReelToSymbol(5, 0, 100); }, ReelMsgReelDataError},
+        {"stop at symbol", [](Yarvo& y) { return y.VendorStopReelSpinAtPosition(5, 0); }, ReelMsgReelDataError},
         {"by symbols", [](Yarvo& y) { return y.VendorSpinReelNumberOfSymbols(5, 1, 100); }, ReelMsgReelDataError},
         {"synchronise", [](Yarvo& y) { return y.VendorSynchroniseReel(5); }, ReelMsgReelDataError},
         {"skill start", [](Yarvo& y) { return y.VendorSpinReelStartSkill(5, 100); }, ReelMsgReelDataError},
