@@ -16,6 +16,10 @@
 //
 // The open flags and the output file are handled in trace_output.cpp, which
 // may include <fcntl.h>; this file must not, since it defines open itself.
+// The large-file and fortify macros would rename or inline the functions
+// defined here.
+#undef _FILE_OFFSET_BITS
+#undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <pthread.h>
 #include <time.h>
