@@ -302,6 +302,50 @@ def test_checker_agrees_with_library():
     check("reel types compared with the library", compared >= 8, str(compared))
 
 
+# Edge cases of the file rules, each a one-attribute change to clean.xml:
+# (text replaced, replacement, exit status, words the report must contain).
+EDGES = [
+    ('symbols-per-turn="4"', 'symbols-per-turn="456"', 1, ["456 is stored in 8 bits as 200", "s004: required attribute is missing"]),
+    ('symbols-per-turn="4"', 'symbols-per-turn="256"', 3, ["256 is stored in 8 bits as 0", "no symbols", "s000: ignored"]),
+    ('symbols-per-turn="4"', 'symbols-per-turn="201"', 1, ["stored value 201 is above 200"]),
+    ('symbols-per-turn="4"', 'symbols-per-turn="3"', 3, ["s003: ignored: beyond the count 3"]),
+    ('<ramp-up num-entries="3"', '<ramp-up num-entries="0x3"', 3, ['"0x3" is read as 0', "empty ramp-up", "r000: ignored"]),
+    ('tab-width="6"', 'tab-width="-1"', 3, ["-1 is stored in 8 bits as 255"]),
+    ('duty-cycle-on="200"', 'duty-cycle-on="257"', 3, ["257 is stored in 8 bits as 1"]),
+    ('tab-type="1"', 'tab-type="300"', 3, ["only its low 8 bits (44) reach the board"]),
+    ('steps-per-turn="48"', 'steps-per-turn="0"', 3, ["turn of 0 half steps"]),
+    ('steps-per-turn="48"', 'steps-per-turn="40000"', 3, ["does not fit in 16 bits; the board receives 14464"]),
+    ('s000="0"', 's0="0"', 1, ["s000: required attribute is missing"]),
+    ('step-type="half"', 'step-type="HALF"', 0, []),
+    ('step-type="half"', 'step-type=" half"', 1, ['" half" is neither half nor full']),
+    ('speed="100"', 'speed=" +100 "', 0, []),
+    ('speed="100"', 'speed="99999999999"', 3, ["does not fit in 32 bits"]),
+    ('<ramp-table speed="200"', '<params/><ramp-table speed="200"', 3, ["only the first params"]),
+    ('<ramp-down num-entries="3"', '<ramp-down num-entries="61"', 1, ["stored value 61 is above 60"]),
+    ('<ramp-table speed="100"', '<!-- params --><ramp-table speed="100"', 0, []),
+]
+
+
+def test_file_rule_edges():
+    with open(os.path.join(ARGS.cases, "reels", "clean.xml")) as f:
+        clean = f.read()
+    with tempfile.TemporaryDirectory() as tmp:
+        for number, (old, new, status, words) in enumerate(EDGES):
+            assert old in clean, old
+            path = os.path.join(tmp, "edge%02d.xml" % number)
+            with open(path, "w") as f:
+                f.write(clean.replace(old, new, 1))
+            name = "check-reels with %s" % new
+            rc, out, _ = run(["check-reels", path])
+            check(name + " exit", rc == status, "rc=%d out=%r" % (rc, out))
+            for w in words:
+                check(name + ": " + w, w in out, out)
+            # The library decodes what the checker accepts, rejects what it rejects.
+            rc, _, err = run(["--reels", path, "configure", "0", "band-a"])
+            check(name + " agrees with the library", ("ReelMsgReelDataError (30)" in err) == (status == 1),
+                  "rc=%d err=%r" % (rc, err))
+
+
 TRACE_LINE = re.compile(r"^\[\s*\d+\.\d{6}\] (?P<board>Kmora_\d+) (?P<text>[A-Z][A-Z-]+( .*)? -> .+)$")
 
 
@@ -359,7 +403,7 @@ def main():
     with tempfile.TemporaryDirectory() as workdir:
         ARGS.workdir = workdir  # no reel-definition file here
         for test in (test_success, test_json_values, test_failures, test_check_reels,
-                     test_checker_agrees_with_library, test_trace):
+                     test_checker_agrees_with_library, test_file_rule_edges, test_trace):
             before = len(FAILURES)
             test()
             print("%-40s %s" % (test.__name__, "ok" if len(FAILURES) == before else "FAILED"))
