@@ -21,6 +21,7 @@
 
 #include <tinyxml.h>
 
+#include "reel_file_check.h"
 #include "wire.h"
 
 namespace {
@@ -76,21 +77,30 @@ bool decodeRamp(const TiXmlElement* ramp, KReelRampTable* table) {
 }
 
 // Loads a reel-definition file into a new document.  Null when the file
-// cannot be opened, read or parsed (or memory runs out): the caller's
-// document is then left as it was.
+// cannot be opened, read or parsed (or memory runs out), and when the screen
+// refuses it as unsafe for the parser (nesting too deep, broken encoding):
+// the caller's document is then left as it was.  The file is opened once, so
+// the parser reads exactly what the screen has seen.
 TiXmlDocument* loadDocument(const char* path) {
-    TiXmlDocument* document = new (std::nothrow) TiXmlDocument();
-    if (document == nullptr) return nullptr;
-    bool loaded = false;
-    try {
-        loaded = document->LoadFile(path, TIXML_DEFAULT_ENCODING);
-    } catch (...) {
-        loaded = false;  // the parser's own allocations must not escape
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return nullptr;
+    TiXmlDocument* document = nullptr;
+    if (yarvo::detail::reelFileIsSafeToParse(file) && std::fseek(file, 0, SEEK_SET) == 0) {
+        document = new (std::nothrow) TiXmlDocument();
     }
-    if (!loaded) {
-        delete document;
-        return nullptr;
+    if (document != nullptr) {
+        bool loaded = false;
+        try {
+            loaded = document->LoadFile(file, TIXML_DEFAULT_ENCODING);
+        } catch (...) {
+            loaded = false;  // the parser's own allocations must not escape
+        }
+        if (!loaded) {
+            delete document;
+            document = nullptr;
+        }
     }
+    std::fclose(file);
     return document;
 }
 
