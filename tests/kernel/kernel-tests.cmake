@@ -30,7 +30,7 @@ else()
   if(NOT _sanitized)
     set(_kernel_static "missing:no statically linked host: libtinyxml.a (libtinyxml-dev) not found")
   endif()
-  message(STATUS "kernel test: no static host (libtinyxml.a missing or a sanitizer build)")
+  message(STATUS "kernel test: ${_kernel_static}")
 endif()
 
 # 32-bit host, built from the library's sources with -m32 against the i386
@@ -59,7 +59,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND EXISTS ${_tinyxml_i386} AND NOT _sanitized)
   endif()
 endif()
 if(NOT TARGET kernel-host-i386)
-  message(STATUS "kernel test: no 32-bit host (needs g++-multilib and libtinyxml-dev:i386)")
+  message(STATUS "kernel test: ${_kernel_i386}")
 endif()
 
 set(_demo "-")

@@ -2,6 +2,7 @@
 #include "terminal_view.h"
 
 #include <curses.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -90,7 +91,10 @@ bool runTerminalView(const ViewSetup& setup, const std::function<bool()>& runnin
     ControlSession session(*setup.driver, setup.instances, setup.labels);
     static const ReelLabels noLabels;
     const ReelLabels& labels = setup.labels != nullptr ? *setup.labels : noLabels;
-    std::string message;
+    // Without a terminal on standard input there are no keys to wait for
+    // (and reading would return at once): the frames are paced by sleeping.
+    const bool keyboard = ::isatty(STDIN_FILENO) != 0;
+    std::string message = keyboard ? "" : "no keyboard: standard input is not a terminal";
 
     while (running() && *stop == 0) {
         setup.driver->syncToWallClock();
@@ -98,6 +102,10 @@ bool runTerminalView(const ViewSetup& setup, const std::function<bool()>& runnin
         const BoardFrame frame = captureBoard(*setup.driver, selection.current(), labels.strips, labels.assignment);
         drawFrame(setup, selection, frame, message);
 
+        if (!keyboard) {
+            napms(kFrameMillis);
+            continue;
+        }
         const int key = getch();
         if (key == ERR || key == KEY_RESIZE) {
             continue;
