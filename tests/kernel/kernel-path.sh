@@ -107,7 +107,7 @@ fi
 
 # 7. The example host runs unchanged.
 if [ "$demo" != - ]; then
-    expect "yarvo-demo runs against the virtual board" 0 "${run[@]}" -- "$demo"
+    expect "yarvo-demo runs against the virtual board" 0 "${run[@]}" -- "$demo" --reels "$reels" --seed 7
 fi
 
 # 8. Nothing is left behind: mounts, board files, processes.
