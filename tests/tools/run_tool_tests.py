@@ -209,7 +209,7 @@ def test_failures():
 # A diagnostic is (severity, text that marks its line, words of its message).
 CHECKS = {
     "clean.xml": (0, []),
-    "not-xml.xml": (1, [("error", "</reel-def>", "ReelMsgFileLoadFailed (27)")]),
+    "not-xml.xml": (1, [("error", "</reel-deff>", "Error reading end tag.: configuring any reel fails with ReelMsgFileLoadFailed (27)")]),
     "no-root.xml": (1, [("error", "<reel-definitions>", "no root element tamso-reel-definitions")]),
     "errors.xml": (1, [
         ("error", '<params position-detection-method="1" tamper', "attribute tab-offset: required attribute is missing"),
@@ -282,6 +282,15 @@ def test_check_reels():
           ":%d:" % line_of(warnings, 'name="no-type-attribute"') in out and "is not found" in out, out)
     rc, out, _ = run(["check-reels", os.path.join(ARGS.cases, "reels", "absent.xml")])
     check("check-reels on a missing file", rc == 1 and "cannot be opened" in out, out)
+    # A file the library refuses before parsing it (elements nested too deep).
+    with tempfile.TemporaryDirectory() as tmp:
+        deep = os.path.join(tmp, "deep.xml")
+        with open(deep, "w") as f:
+            f.write("<tamso-reel-definitions>" + "<x>" * 70 + "</x>" * 70 + "</tamso-reel-definitions>\n")
+        rc, out, _ = run(["check-reels", deep])
+        check("check-reels on a file refused before parsing", rc == 1 and "refused before parsing" in out, out)
+        rc, _, err = run(["--reels", deep, "configure", "0", "band-a"])
+        check("the library refuses it too", "ReelMsgFileLoadFailed (27)" in err, err)
 
 
 def test_checker_agrees_with_library():
@@ -354,7 +363,8 @@ def test_trace():
         trace_file = os.path.join(tmp, "trace.txt")
         sim_log = os.path.join(tmp, "sim.log")
         env = {"YARVO_SIM_LOG": sim_log}
-        rc, out, err = run(["trace", "-o", trace_file, "--", ARGS.demo], preload=ARGS.sim_logged, env_extra=env)
+        rc, out, err = run(["trace", "-o", trace_file, "--", ARGS.demo, "--reels", ARGS.reel_file],
+                           preload=ARGS.sim_logged, env_extra=env)
         check("trace around the demo exits with the demo's status", rc == 0, "rc=%d err=%r" % (rc, err))
         check("trace -o leaves standard error to the program", "Kmora_" not in err, err)
         with open(trace_file) as f:

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "reel_file_check.h"
 
 namespace yarvo::tools {
 namespace {
@@ -599,19 +602,36 @@ size_t ReelFileReport::warnings() const { return diagnostics.size() - errors(); 
 ReelFileReport checkReelFile(const std::string& path, const char* onlyType) {
     ReelFileReport report;
     report.path = path;
+    Diagnostic failed;
+    failed.severity = Severity::Error;
+    // Loaded as the library loads it: one open file, screened before the
+    // parser may read it.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        failed.message = std::string("cannot be opened (") + std::strerror(errno) +
+                         "): configuring any reel fails with ReelMsgFileLoadFailed (27)";
+        report.diagnostics.push_back(failed);
+        return report;
+    }
+    const bool safe = yarvo::detail::reelFileIsSafeToParse(file) && std::fseek(file, 0, SEEK_SET) == 0;
     TiXmlDocument document;
-    if (!document.LoadFile(path.c_str(), TIXML_DEFAULT_ENCODING)) {
-        Diagnostic d;
-        d.severity = Severity::Error;
-        if (document.ErrorId() == TiXmlBase::TIXML_ERROR_OPENING_FILE) {
-            d.message = "cannot be opened: configuring any reel fails with ReelMsgFileLoadFailed (27)";
-        } else {
-            d.line = document.ErrorRow();
-            d.column = document.ErrorCol();
-            d.message = std::string(document.ErrorDesc()) +
-                        ": configuring any reel fails with ReelMsgFileLoadFailed (27)";
-        }
-        report.diagnostics.push_back(d);
+    const bool loaded = safe && document.LoadFile(file, TIXML_DEFAULT_ENCODING);
+    std::fclose(file);
+    if (!safe) {
+        failed.message = "refused before parsing (elements nested deeper than " +
+                         std::to_string(yarvo::detail::kMaxReelFileNesting) +
+                         ", NUL bytes, broken UTF-8, a malformed character reference, non-ASCII "
+                         "bytes inside a tag or an unusual XML declaration): configuring any reel "
+                         "fails with ReelMsgFileLoadFailed (27)";
+        report.diagnostics.push_back(failed);
+        return report;
+    }
+    if (!loaded) {
+        failed.line = document.ErrorRow();
+        failed.column = document.ErrorCol();
+        failed.message = std::string(document.ErrorDesc()) +
+                         ": configuring any reel fails with ReelMsgFileLoadFailed (27)";
+        report.diagnostics.push_back(failed);
         return report;
     }
     report.loaded = true;

@@ -1,6 +1,8 @@
 // Checking a reel-definition file the way the library reads it.
 //
-// Every reel type is decoded by exactly the library's rules (element and
+// The file is loaded as the library loads it (screened before parsing, then
+// parsed by TinyXML).  Every reel type is decoded by exactly the library's
+// rules (element and
 // attribute names matched exactly, the first element of each name, the
 // decoding order, integer reading as TinyXML's integer query does it, 8-bit
 // storage, the limits 200 and 60 on the stored values, at most 25 speed
