@@ -28,6 +28,10 @@ def run(argv, boards="0:0", preload=None, cwd=None, env_extra=None, timeout=60):
     env["LD_PRELOAD"] = preload or ARGS.sim_preload
     env["YARVO_SIM_BOARDS"] = boards
     env.pop("YARVO_TRACE_LIBRARY", None)
+    # In sanitizer builds the preloaded libraries come before the sanitizer's
+    # runtime, which is fine here.
+    asan = env.get("ASAN_OPTIONS", "")
+    env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
     if env_extra:
         env.update(env_extra)
     argv = [ARGS.reel_file if a == "@REELS" else a for a in argv]
