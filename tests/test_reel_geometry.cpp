@@ -38,16 +38,16 @@ const SymbolTableDef kFive = symbols(50, {4, 22, 40, 61, 80});
 // T = 192, twelve symbols 16 apart.
 const SymbolTableDef kTwelve = evenSymbols(96, 12, 16);
 
-struct RampSpec {
+struct RampRow {
     int speed;
     int stepType;
     unsigned char up, down;
 };
 
-ReelDataDef speeds(std::initializer_list<RampSpec> tables) {
+ReelDataDef speeds(std::initializer_list<RampRow> tables) {
     ReelDataDef d;
     std::memset(&d, 0, sizeof d);
-    for (const RampSpec& r : tables) {
+    for (const RampRow& r : tables) {
         RampTableDef& t = d.rampTables[d.rampTableCount++];
         t.speed = r.speed;
         t.stepType = r.stepType;

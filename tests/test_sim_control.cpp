@@ -443,7 +443,7 @@ TEST(SimReelLabels, AssignmentsPerBoardOverrideTheDefault) {
     EXPECT_NE(error.find("at most 8"), std::string::npos);
 }
 
-TEST(SimBoardSetup, BoardSpecsAndTheCabinetTheyBuild) {
+TEST(SimBoardSetup, BoardEntriesAndTheCabinetTheyBuild) {
     const struct {
         const char* text;
         bool ok;
@@ -456,17 +456,17 @@ TEST(SimBoardSetup, BoardSpecsAndTheCabinetTheyBuild) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        BoardSpec spec;
+        BoardEntry entry;
         std::string error;
-        ASSERT_EQ(parseBoardSpec(c.text, &spec, &error), c.ok) << error;
+        ASSERT_EQ(parseBoardEntry(c.text, &entry, &error), c.ok) << error;
         if (c.ok) {
-            EXPECT_EQ(spec.instance, c.instance);
-            EXPECT_EQ(spec.address, c.address);
-            EXPECT_EQ(spec.speed, c.speed);
+            EXPECT_EQ(entry.instance, c.instance);
+            EXPECT_EQ(entry.address, c.address);
+            EXPECT_EQ(entry.speed, c.speed);
         }
     }
 
-    CabinetSpec cabinet;
+    CabinetPlan cabinet;
     cabinet.speed = "480";
     cabinet.product = "Some Other Board";
     cabinet.boards = {{2, 5, ""}, {7, 1, "12"}};
@@ -486,7 +486,7 @@ TEST(SimBoardSetup, BoardSpecsAndTheCabinetTheyBuild) {
     cabinet.boards.push_back({2, 0, ""});
     EXPECT_FALSE(validateCabinet(cabinet, &error));
     EXPECT_NE(error.find("twice"), std::string::npos);
-    EXPECT_EQ(preloadBoardList(CabinetSpec()), "0:0:12");
+    EXPECT_EQ(preloadBoardList(CabinetPlan()), "0:0:12");
 }
 
 }  // namespace

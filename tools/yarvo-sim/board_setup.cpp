@@ -41,8 +41,8 @@ bool validSpeedText(const std::string& text) {
 
 }  // namespace
 
-bool parseBoardSpec(const std::string& text, BoardSpec* spec, std::string* error) {
-    BoardSpec result;
+bool parseBoardEntry(const std::string& text, BoardEntry* entry, std::string* error) {
+    BoardEntry result;
     const size_t first = text.find(':');
     const std::string instance = text.substr(0, first);
     if (!parseUnsigned(instance, sim::kInstances - 1, &result.instance)) {
@@ -65,13 +65,13 @@ bool parseBoardSpec(const std::string& text, BoardSpec* spec, std::string* error
             }
         }
     }
-    *spec = result;
+    *entry = result;
     return true;
 }
 
-bool validateCabinet(const CabinetSpec& cabinet, std::string* error) {
+bool validateCabinet(const CabinetPlan& cabinet, std::string* error) {
     std::set<unsigned> seen;
-    for (const BoardSpec& b : cabinet.boards) {
+    for (const BoardEntry& b : cabinet.boards) {
         if (!seen.insert(b.instance).second) {
             *error = "instance " + std::to_string(b.instance) + " is given twice";
             return false;
@@ -88,12 +88,12 @@ bool validateCabinet(const CabinetSpec& cabinet, std::string* error) {
     return true;
 }
 
-std::vector<BoardSpec> effectiveBoards(const CabinetSpec& cabinet) {
-    std::vector<BoardSpec> boards = cabinet.boards;
+std::vector<BoardEntry> effectiveBoards(const CabinetPlan& cabinet) {
+    std::vector<BoardEntry> boards = cabinet.boards;
     if (boards.empty()) {
-        boards.push_back(BoardSpec());
+        boards.push_back(BoardEntry());
     }
-    for (BoardSpec& b : boards) {
+    for (BoardEntry& b : boards) {
         if (b.speed.empty()) {
             b.speed = cabinet.speed;
         }
@@ -101,9 +101,9 @@ std::vector<BoardSpec> effectiveBoards(const CabinetSpec& cabinet) {
     return boards;
 }
 
-void buildCabinet(sim::VirtualDriver& driver, const CabinetSpec& cabinet) {
+void buildCabinet(sim::VirtualDriver& driver, const CabinetPlan& cabinet) {
     driver.reset();
-    for (const BoardSpec& b : effectiveBoards(cabinet)) {
+    for (const BoardEntry& b : effectiveBoards(cabinet)) {
         driver.plug(b.instance);
         driver.setSpeed(b.instance, b.speed + "\n");
         if (!cabinet.product.empty()) {
@@ -114,9 +114,9 @@ void buildCabinet(sim::VirtualDriver& driver, const CabinetSpec& cabinet) {
     }
 }
 
-std::string preloadBoardList(const CabinetSpec& cabinet) {
+std::string preloadBoardList(const CabinetPlan& cabinet) {
     std::string list;
-    for (const BoardSpec& b : effectiveBoards(cabinet)) {
+    for (const BoardEntry& b : effectiveBoards(cabinet)) {
         if (!list.empty()) {
             list += ',';
         }

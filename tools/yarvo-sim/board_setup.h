@@ -12,34 +12,34 @@
 
 namespace yarvo::simtool {
 
-struct BoardSpec {
+struct BoardEntry {
     unsigned instance = 0;   // 0-15: /dev/Kmora_<instance>
     unsigned address = 0;    // 0-7: what the board's address inputs read
     std::string speed;       // speed attribute text without line end; empty: the cabinet's default
 };
 
-struct CabinetSpec {
-    std::vector<BoardSpec> boards;    // empty: one board at instance 0, address 0
+struct CabinetPlan {
+    std::vector<BoardEntry> boards;    // empty: one board at instance 0, address 0
     std::string speed = "12";         // speed text of boards that name none
     std::string product;              // product text override for every board; empty: the real one
 };
 
 // Parses "INSTANCE[:ADDRESS[:SPEED]]" (the entry syntax of YARVO_SIM_BOARDS,
 // with the address optional).  False with a message in *error otherwise.
-bool parseBoardSpec(const std::string& text, BoardSpec* spec, std::string* error);
+bool parseBoardEntry(const std::string& text, BoardEntry* entry, std::string* error);
 
 // Checks the cabinet as a whole (no instance twice); false with a message.
-bool validateCabinet(const CabinetSpec& cabinet, std::string* error);
+bool validateCabinet(const CabinetPlan& cabinet, std::string* error);
 
 // The boards with the defaults filled in.
-std::vector<BoardSpec> effectiveBoards(const CabinetSpec& cabinet);
+std::vector<BoardEntry> effectiveBoards(const CabinetPlan& cabinet);
 
 // Resets `driver` and plugs the cabinet's boards into it.
-void buildCabinet(sim::VirtualDriver& driver, const CabinetSpec& cabinet);
+void buildCabinet(sim::VirtualDriver& driver, const CabinetPlan& cabinet);
 
 // The YARVO_SIM_BOARDS value that makes the preload library build the same
 // boards (the product override has no equivalent there).
-std::string preloadBoardList(const CabinetSpec& cabinet);
+std::string preloadBoardList(const CabinetPlan& cabinet);
 
 }  // namespace yarvo::simtool
 

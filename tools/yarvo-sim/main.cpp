@@ -163,7 +163,7 @@ std::string preloadLibrary(const std::string& given) {
 
 struct RunOptions {
     std::vector<std::string> boards;
-    CabinetSpec cabinet;
+    CabinetPlan cabinet;
     std::string reelFile;
     std::vector<std::string> reelTypes;
     std::string controlPath;
@@ -225,13 +225,13 @@ int runWithPreload(RunOptions& o, const std::string& programPath) {
 
 int runCommand(RunOptions& o) {
     for (const std::string& text : o.boards) {
-        BoardSpec spec;
+        BoardEntry entry;
         std::string error;
-        if (!parseBoardSpec(text, &spec, &error)) {
+        if (!parseBoardEntry(text, &entry, &error)) {
             say(error);
             return kOwnFailure;
         }
-        o.cabinet.boards.push_back(spec);
+        o.cabinet.boards.push_back(entry);
     }
     std::string error;
     if (!validateCabinet(o.cabinet, &error)) {
@@ -311,7 +311,7 @@ int runCommand(RunOptions& o) {
     driver.setLogging(false);   // a long run would grow the transfer log without end
     driver.useRealTime(true);
     std::vector<unsigned> instances;
-    for (const BoardSpec& b : effectiveBoards(o.cabinet)) {
+    for (const BoardEntry& b : effectiveBoards(o.cabinet)) {
         instances.push_back(b.instance);
     }
 
