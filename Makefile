@@ -1,6 +1,7 @@
 # Yarvo: the set-up commands of the README and a few more.
 #
 #   make demo      deps + build, then run yarvo-demo against a virtual board
+#                  (its reels configured from the example reel-definition file)
 #   make test      deps + build, then run the whole suite with ctest
 #   make deps      install missing Debian packages (as root), or print the
 #                  apt-get line to run and fail
@@ -23,6 +24,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 PRELOAD := $(BUILD_DIR)/sim/libyarvo-sim-preload.so
 DEMO    := $(BUILD_DIR)/examples/yarvo-demo
+REELS   := examples/tamso-reel-definitions.xml
 
 .PHONY: all deps build test demo install readme clean
 
@@ -47,7 +49,7 @@ test: build
 	exit $$status
 
 demo: build
-	LD_PRELOAD=$(PRELOAD) $(DEMO)
+	LD_PRELOAD=$(PRELOAD) $(DEMO) --reels $(REELS)
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)

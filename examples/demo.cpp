@@ -2,23 +2,45 @@
 //
 // Opens a board, shows what it reports (USB speed, versions, power status,
 // inputs), declares three reels and switches their lamps and a few outputs.
+// Then it plays with five reels configured from the reel-definition file:
+// it spins each by a number of motor steps and checks where it stopped, plays
+// a round of the reel game (random target symbols, reels started left to
+// right at different speeds, a live line per reel while they turn, resting
+// symbols checked against the targets) and a skill stop.
+//
 // It uses nothing but yarvo.h, so it runs unchanged against a real board or
-// the virtual one (`make demo` loads libyarvo-sim-preload.so with LD_PRELOAD).
+// the virtual one (`make demo` loads libyarvo-sim-preload.so with LD_PRELOAD;
+// `yarvo-sim run -- yarvo-demo` goes through the kernel path).
 //
 // Each stage is one function that returns false after printing
-// "yarvo-demo: <operation>: code <n>" for the call that failed.
+// "yarvo-demo: <operation>: code <n>" for the call that failed, or
+// "yarvo-demo: <stage>: <what went wrong>" for a reel that did not end where
+// it should.
 #include <yarvo.h>
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <random>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
 constexpr const char* kProgram = "yarvo-demo";
+constexpr const char* kDefaultReelFile = "tamso-reel-definitions.xml";
 
 // The reel set-up this demo declares with ConfigureReels.  The board
 // firmware gives these values their meaning; the virtual board reads them as
@@ -32,16 +54,67 @@ constexpr char kReelParam5 = 0;
 // Outputs beyond those of the configured reels (reel r owns 4r .. 4r + 3).
 constexpr KReelOutputBit kDemoOutputs[] = {KReelOutput12, KReelOutput13, KReelOutput40};
 
-constexpr std::chrono::milliseconds kPause(150);
+constexpr milliseconds kPause(150);
+
+// Status byte 1 flags of a reel.
+constexpr unsigned char kReelMoving = 0x01;
+constexpr unsigned char kReelSkill = 0x02;
+constexpr unsigned char kReelStopping = 0x10;
+
+// The five reels of the game, left to right (reel 0 is the leftmost).  Type
+// names, symbol counts and turn lengths (2 x steps-per-turn) are those of
+// the example reel-definition file.  Each reel also has a move for the
+// step-spin stage: a step mode (sign: direction, magnitude: half steps per
+// step) and a count of motor steps.  The moves are even numbers of half
+// steps, so reels stay on even positions that full steps reach exactly.
+struct GameReel {
+    const char* type;
+    unsigned symbols;
+    unsigned turn;
+    int speed;          // turns per minute; the library takes the nearest of the type
+    int stepMode;
+    unsigned steps;
+};
+constexpr GameReel kGameReels[] = {
+    {"classic-12", 12, 96, 60, 1, 24},
+    {"classic-12", 12, 96, 90, -1, 40},
+    {"classic-20", 20, 400, 120, 2, 50},
+    {"deluxe-22", 22, 400, 100, -2, 77},
+    {"deluxe-22", 22, 400, 150, 1, 150},
+};
+constexpr unsigned kGameReelCount = sizeof kGameReels / sizeof kGameReels[0];
+
+constexpr milliseconds kPollPeriod(50);      // 20 status reads a second
+constexpr milliseconds kStagger(200);        // between the starts of neighbouring reels
+constexpr milliseconds kSkillRun(800);       // how long the skill reel runs before the stop
+constexpr unsigned kSkillReel = 2;
+// Longest waits for reels to stop; a spin takes about two seconds at most.
+constexpr milliseconds kStepSpinLimit(5000);
+constexpr milliseconds kGameLimit(8000);
+constexpr milliseconds kSkillLimit(4000);
 
 struct Options {
     bool byAddress = false;
     unsigned address = 0;
+    std::string reelFile = kDefaultReelFile;
+    uint32_t seed = 0;
+    bool seedGiven = false;
 };
 
 bool failed(Yarvo& board, const char* operation) {
     std::fprintf(stderr, "%s: %s: code %u\n", kProgram, operation,
                  static_cast<unsigned>(board.GetLastError()));
+    return false;
+}
+
+// "yarvo-demo: <stage>: <message>" on standard error; returns false.
+__attribute__((format(printf, 2, 3))) bool complain(const char* stage, const char* format, ...) {
+    std::fprintf(stderr, "%s: %s: ", kProgram, stage);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
     return false;
 }
 
@@ -54,6 +127,147 @@ const char* speedName(USBBoardSpeed speed) {
     default: return "not known";
     }
 }
+
+// The library takes names and paths as char*; it does not keep them.
+std::vector<char> mutableText(const std::string& text) {
+    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
+}
+
+unsigned char reelNumber(unsigned reel) { return static_cast<unsigned char>(reel); }
+
+bool isMoving(unsigned char flags) { return (flags & kReelMoving) != 0; }
+
+// Where `steps` steps of `stepMode` take a reel from `position`.
+unsigned positionAfter(unsigned position, int stepMode, unsigned steps, unsigned turn) {
+    const long long moved = static_cast<long long>(position) +
+                            static_cast<long long>(stepMode) * static_cast<long long>(steps);
+    const long long wrapped = moved % static_cast<long long>(turn);
+    return static_cast<unsigned>(wrapped < 0 ? wrapped + turn : wrapped);
+}
+
+// Polls every kPollPeriod until `tick` returns kDone or kFailed, or `limit`
+// has passed (the result is then kRunning).  `tick` gets the time since the
+// first call.
+enum class Poll { kRunning, kDone, kFailed };
+
+template <typename Tick>
+Poll pollUntil(milliseconds limit, Tick tick) {
+    const Clock::time_point start = Clock::now();
+    for (;;) {
+        const milliseconds elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        const Poll result = tick(elapsed);
+        if (result != Poll::kRunning || elapsed >= limit) return result;
+        std::this_thread::sleep_for(kPollPeriod);
+    }
+}
+
+// ------------------------------------------------------------ live view
+
+// A block of lines, one per reel.  On a terminal each frame is drawn over
+// the previous one (cursor up, clear line); elsewhere (a log, a pipe) only
+// the final frame is printed, so logs stay short.
+class LiveView {
+public:
+    LiveView() : terminal_(::isatty(STDOUT_FILENO) != 0) {}
+
+    void frame(const std::vector<std::string>& lines) {
+        if (terminal_) draw(lines);
+    }
+
+    void finish(const std::vector<std::string>& lines) { draw(lines); }
+
+private:
+    void draw(const std::vector<std::string>& lines) {
+        if (terminal_ && drawn_ > 0) std::printf("\x1b[%zuA", drawn_);
+        for (const std::string& line : lines) {
+            std::printf("%s%s\n", terminal_ ? "\r\x1b[2K" : "", line.c_str());
+        }
+        drawn_ = lines.size();
+        std::fflush(stdout);
+    }
+
+    bool terminal_;
+    size_t drawn_ = 0;
+};
+
+// One reel in play: its seat in kGameReels, its target symbol (if it has
+// one), whether it was started and its last status.
+struct ReelPlay {
+    unsigned reel = 0;
+    bool hasTarget = false;
+    unsigned target = 0;
+    bool started = false;
+    KReelStatusEx status = {};
+};
+
+const char* stateName(const ReelPlay& play) {
+    const unsigned char flags = play.status.statusByte1;
+    if (!play.started) return "ready";
+    if (flags & kReelStopping) return "stopping";
+    if (flags & kReelSkill) return "skill";
+    if (flags & kReelMoving) return "moving";
+    return "stopped";
+}
+
+// "#07", or "#07+3" three half steps past symbol 7 ("#07-3" before it).
+std::string symbolText(const KReelStatusEx& status) {
+    char text[16];
+    if (status.symbolOffset == 0) {
+        std::snprintf(text, sizeof text, "#%02u", status.nearestSymbol);
+    } else {
+        std::snprintf(text, sizeof text, "#%02u%+d", status.nearestSymbol, status.symbolOffset);
+    }
+    return text;
+}
+
+std::string reelLine(const ReelPlay& play) {
+    char line[128];
+    char target[16] = "";
+    if (play.hasTarget) std::snprintf(target, sizeof target, "  target #%02u", play.target);
+    std::snprintf(line, sizeof line, "  reel %u  %-10s  %-7s  speed %4d  %-*s%s", play.reel,
+                  kGameReels[play.reel].type, symbolText(play.status).c_str(),
+                  play.status.reelSpeed, play.hasTarget ? 8 : 0, stateName(play), target);
+    return line;
+}
+
+std::vector<std::string> reelLines(const std::vector<ReelPlay>& plays) {
+    std::vector<std::string> lines;
+    for (const ReelPlay& play : plays) lines.push_back(reelLine(play));
+    return lines;
+}
+
+// A round of play: every kPollPeriod, `act(elapsed, &acted)` may start or
+// stop reels (false: a call failed; *acted: it has nothing more to do), then
+// every reel's status is read and drawn.  The round ends when `act` is done
+// and no reel moves, or fails after `limit`.
+template <typename Act>
+bool playRound(Yarvo& board, const char* stage, std::vector<ReelPlay>& plays, milliseconds limit,
+               Act act) {
+    LiveView view;
+    bool acted = false;
+    const Poll result = pollUntil(limit, [&](milliseconds elapsed) {
+        if (!acted && !act(elapsed, &acted)) return Poll::kFailed;
+        bool moving = false;
+        for (ReelPlay& play : plays) {
+            if (!board.VendorGetReelStatus(reelNumber(play.reel), &play.status)) {
+                failed(board, "VendorGetReelStatus");
+                return Poll::kFailed;
+            }
+            moving = moving || isMoving(play.status.statusByte1);
+        }
+        view.frame(reelLines(plays));
+        return acted && !moving ? Poll::kDone : Poll::kRunning;
+    });
+    if (result == Poll::kFailed) return false;
+    view.finish(reelLines(plays));
+    if (result == Poll::kRunning) {
+        return complain(stage, "reels still turning after %lld ms",
+                        static_cast<long long>(limit.count()));
+    }
+    return true;
+}
+
+// ------------------------------------------------------------ stages
 
 // Stage 1: open the first board found, or the board with a given address.
 bool openBoard(Yarvo& board, const Options& options) {
@@ -153,36 +367,217 @@ bool switchOutputs(Yarvo& board) {
     return true;
 }
 
+// Stage 7: load the reel-definition file and configure the game's reels
+// from their types.
+bool configureGameReels(Yarvo& board, const std::string& reelFile) {
+    std::printf("\nreel definitions: %s\n", reelFile.c_str());
+    std::vector<char> path = mutableText(reelFile);
+    if (!board.VendorSetReelFilePath(path.data())) {
+        failed(board, "VendorSetReelFilePath");
+        std::fprintf(stderr, "%s: cannot load reel definitions from '%s' (use --reels FILE)\n",
+                     kProgram, reelFile.c_str());
+        return false;
+    }
+    for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+        std::vector<char> type = mutableText(kGameReels[reel].type);
+        if (!board.VendorConfigureReel(reelNumber(reel), type.data())) {
+            failed(board, "VendorConfigureReel");
+            std::fprintf(stderr, "%s: reel %u: type '%s'\n", kProgram, reel, kGameReels[reel].type);
+            return false;
+        }
+        std::printf("reel %u configured as %s\n", reel, kGameReels[reel].type);
+    }
+    return true;
+}
+
+// Stage 8: spin every reel by its number of steps, wait until all have
+// stopped and check each against the position its move leads to.
+bool spinBySteps(Yarvo& board) {
+    constexpr const char* kStage = "step spins";
+    std::printf("\nstep spins\n");
+    unsigned expected[kGameReelCount];
+    for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+        const GameReel& seat = kGameReels[reel];
+        KReelStatus status = {};
+        if (!board.GetReelStatus(reelNumber(reel), &status)) return failed(board, "GetReelStatus");
+        expected[reel] = positionAfter(status.position, seat.stepMode, seat.steps, seat.turn);
+        const unsigned char size = static_cast<unsigned char>(std::abs(seat.stepMode));
+        const bool forward = seat.stepMode > 0;
+        const bool ok = forward ? board.SpinReelStepForward(reelNumber(reel), size, seat.steps)
+                                : board.SpinReelStepBack(reelNumber(reel), size, seat.steps);
+        if (!ok) return failed(board, forward ? "SpinReelStepForward" : "SpinReelStepBack");
+        std::printf("  reel %u: %u %s steps %s from %u\n", reel, seat.steps,
+                    size == 1 ? "half" : "full", forward ? "forward" : "back", status.position);
+    }
+
+    KReelStatus stopped[kGameReelCount] = {};
+    const Poll result = pollUntil(kStepSpinLimit, [&](milliseconds) {
+        bool moving = false;
+        for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+            if (!board.GetReelStatus(reelNumber(reel), &stopped[reel])) {
+                failed(board, "GetReelStatus");
+                return Poll::kFailed;
+            }
+            moving = moving || isMoving(stopped[reel].statusByte1);
+        }
+        return moving ? Poll::kRunning : Poll::kDone;
+    });
+    if (result == Poll::kFailed) return false;
+    if (result == Poll::kRunning) {
+        return complain(kStage, "reels still turning after %lld ms",
+                        static_cast<long long>(kStepSpinLimit.count()));
+    }
+
+    bool allThere = true;
+    for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+        const bool there = stopped[reel].position == expected[reel];
+        std::printf("  reel %u stopped at %u (expected %u)%s\n", reel, stopped[reel].position,
+                    expected[reel], there ? "" : "  WRONG");
+        if (!there) {
+            allThere = complain(kStage, "reel %u stopped at %u, expected %u", reel,
+                                stopped[reel].position, expected[reel]);
+        }
+    }
+    return allThere;
+}
+
+// Stage 9: the reel game.  Random target symbols; the reels start left to
+// right, kStagger apart, each at its own speed, and turn to their targets
+// while a live line per reel shows them; then each must rest exactly on its
+// target.
+bool playGame(Yarvo& board, uint32_t seed) {
+    constexpr const char* kStage = "game";
+    std::printf("\ngame (seed %lu; --seed %lu plays it again)\n", static_cast<unsigned long>(seed),
+                static_cast<unsigned long>(seed));
+    std::mt19937 random(seed);
+    std::vector<ReelPlay> plays(kGameReelCount);
+    for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+        plays[reel].reel = reel;
+        plays[reel].hasTarget = true;
+        plays[reel].target = static_cast<unsigned>(random() % kGameReels[reel].symbols);
+    }
+
+    unsigned nextStart = 0;
+    const auto startDue = [&](milliseconds elapsed, bool* acted) {
+        for (; nextStart < kGameReelCount && elapsed >= nextStart * kStagger; ++nextStart) {
+            ReelPlay& play = plays[nextStart];
+            if (!board.VendorSpinReelToSymbol(reelNumber(play.reel), play.target,
+                                              kGameReels[play.reel].speed)) {
+                return failed(board, "VendorSpinReelToSymbol");
+            }
+            play.started = true;
+        }
+        *acted = nextStart == kGameReelCount;
+        return true;
+    };
+    if (!playRound(board, kStage, plays, kGameLimit, startDue)) return false;
+
+    bool allHit = true;
+    for (const ReelPlay& play : plays) {
+        const bool hit = play.status.symbolOffset == 0 && play.status.nearestSymbol == play.target;
+        if (!hit) {
+            allHit = complain(kStage, "reel %u rests at %s, target #%02u", play.reel,
+                              symbolText(play.status).c_str(), play.target);
+        }
+    }
+    std::printf(allHit ? "all reels rest on their targets\n" : "some reels missed their targets\n");
+    return allHit;
+}
+
+// Stage 10: a skill stop.  One reel spins until the player stops it; the
+// stop lands on the next symbol the reel can still reach.
+bool playSkillStop(Yarvo& board) {
+    constexpr const char* kStage = "skill stop";
+    std::printf("\nskill stop: reel %u spins, the stop comes after %lld ms\n", kSkillReel,
+                static_cast<long long>(kSkillRun.count()));
+    std::vector<ReelPlay> plays(1);
+    ReelPlay& play = plays[0];
+    play.reel = kSkillReel;
+
+    const auto startThenStop = [&](milliseconds elapsed, bool* acted) {
+        if (!play.started) {
+            if (!board.VendorSpinReelStartSkill(reelNumber(kSkillReel), kGameReels[kSkillReel].speed)) {
+                return failed(board, "VendorSpinReelStartSkill");
+            }
+            play.started = true;
+        } else if (elapsed >= kSkillRun) {
+            if (!board.VendorSpinReelStopSkill(reelNumber(kSkillReel))) {
+                return failed(board, "VendorSpinReelStopSkill");
+            }
+            *acted = true;
+        }
+        return true;
+    };
+    if (!playRound(board, kStage, plays, kSkillLimit, startThenStop)) return false;
+
+    if (play.status.symbolOffset != 0) {
+        return complain(kStage, "reel %u rests between symbols, at %s", kSkillReel,
+                        symbolText(play.status).c_str());
+    }
+    std::printf("reel %u rests on symbol #%02u\n", kSkillReel, play.status.nearestSymbol);
+    return true;
+}
+
+// ------------------------------------------------------------ options
+
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: %s [--address N]\n"
+                 "usage: %s [--address N] [--reels FILE] [--seed N]\n"
                  "  Opens a K-Mora Yarvo Board (the first found, or the one at address N,\n"
                  "  0-15), shows its versions, power status and inputs, and switches the\n"
-                 "  lamps of reels 0-%u and a few outputs.\n",
-                 kProgram, kReelCount - 1);
+                 "  lamps of reels 0-%u and a few outputs.  Then it configures reels 0-%u\n"
+                 "  from the reel-definition FILE (default %s),\n"
+                 "  spins them by steps, plays a round of the reel game with random\n"
+                 "  targets (seed N, default from the clock) and a skill stop, and checks\n"
+                 "  where every reel rests.\n"
+                 "  Exit status: 0 when every reel ended where it should, 1 otherwise,\n"
+                 "  2 for a usage error.\n",
+                 kProgram, kReelCount - 1, kGameReelCount - 1, kDefaultReelFile);
+}
+
+// A decimal number from 0 to max.
+bool parseNumber(const char* text, unsigned long long max, unsigned long long* value) {
+    if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v > max) return false;
+    *value = v;
+    return true;
 }
 
 // 0: run, 1: stop with success (--help), 2: usage error.
 int parseOptions(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             usage(stdout);
             return 1;
         }
-        if (std::strcmp(argv[i], "--address") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            unsigned long value = std::strtoul(argv[++i], &end, 10);
-            if (*argv[i] == '\0' || *end != '\0' || value > 15) {
+        const bool hasValue = i + 1 < argc;
+        unsigned long long value = 0;
+        if (std::strcmp(arg, "--address") == 0 && hasValue) {
+            if (!parseNumber(argv[++i], 15, &value)) {
                 std::fprintf(stderr, "%s: bad address '%s' (0-15)\n", kProgram, argv[i]);
                 return 2;
             }
             options->byAddress = true;
             options->address = static_cast<unsigned>(value);
-            continue;
+        } else if (std::strcmp(arg, "--seed") == 0 && hasValue) {
+            if (!parseNumber(argv[++i], UINT32_MAX, &value)) {
+                std::fprintf(stderr, "%s: bad seed '%s' (0-%lu)\n", kProgram, argv[i],
+                             static_cast<unsigned long>(UINT32_MAX));
+                return 2;
+            }
+            options->seed = static_cast<uint32_t>(value);
+            options->seedGiven = true;
+        } else if (std::strcmp(arg, "--reels") == 0 && hasValue) {
+            options->reelFile = argv[++i];
+        } else {
+            std::fprintf(stderr, "%s: unknown argument '%s'\n", kProgram, arg);
+            usage(stderr);
+            return 2;
         }
-        std::fprintf(stderr, "%s: unknown argument '%s'\n", kProgram, argv[i]);
-        usage(stderr);
-        return 2;
     }
     return 0;
 }
@@ -196,9 +591,12 @@ int main(int argc, char** argv) {
     case 2: return 2;
     default: break;
     }
+    if (!options.seedGiven) options.seed = static_cast<uint32_t>(std::time(nullptr));
 
     Yarvo board;
     const bool ok = openBoard(board, options) && showBoardInfo(board) && showInputs(board) &&
-                    configureReels(board) && switchLamps(board) && switchOutputs(board);
+                    configureReels(board) && switchLamps(board) && switchOutputs(board) &&
+                    configureGameReels(board, options.reelFile) && spinBySteps(board) &&
+                    playGame(board, options.seed) && playSkillStop(board);
     return ok ? 0 : 1;
 }
