@@ -196,7 +196,9 @@ bool Yarvo::performUSBIO(unsigned char command, unsigned char* request,
         return false;
     }
 
-    yarvo::wire::TransferBlock block;
+    // Zero-filled: the driver takes all 528 bytes, and the bytes past the
+    // request must not carry whatever the stack held before.
+    yarvo::wire::TransferBlock block{};
     block.word0 = yarvo::wire::kBlockWord0;
     block.word1 = yarvo::wire::kBlockWord1;
     block.requestLength = static_cast<uint32_t>(requestLength + 1);
