@@ -28,6 +28,12 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr unsigned kLimit = yarvo::detail::kMaxReelFileNesting;
 
+// A literal with its embedded NUL bytes, without the terminator.
+template <size_t N>
+std::string raw(const char (&bytes)[N]) {
+    return std::string(bytes, N - 1);
+}
+
 std::string repeat(const std::string& s, size_t n) {
     std::string out;
     out.reserve(s.size() * n);
@@ -147,9 +153,9 @@ TEST_F(HostileFiles, UnsafeOrBrokenFilesFailToLoadAndKeepTheDocumentInUse) {
         {"a single-byte declaration after a byte-order mark is still UTF-8",
          "\xEF\xBB\xBF" + doc(probe("caf\xE9"), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>")},
         {"a NUL byte", doc(probe() + std::string(1, '\0') + probe("late"))},
-        {"UTF-16LE with byte-order mark", std::string("\xFF\xFE<\0?\0x\0m\0l\0 \0?\0>\0", 20)},
-        {"UTF-16BE with byte-order mark", std::string("\xFE\xFF\0<\0?\0x\0m\0l\0 \0?\0>", 20)},
-        {"UTF-32LE with byte-order mark", std::string("\xFF\xFE\0\0<\0\0\0", 8)},
+        {"UTF-16LE with byte-order mark", raw("\xFF\xFE<\0?\0x\0m\0l\0 \0?\0>\0")},
+        {"UTF-16BE with byte-order mark", raw("\xFE\xFF\0<\0?\0x\0m\0l\0 \0?\0>")},
+        {"UTF-32LE with byte-order mark", raw("\xFF\xFE\0\0<\0\0\0")},
         {"a byte-order mark alone", "\xEF\xBB\xBF"},
         {"an empty file", ""},
         {"white space only", repeat(" \n\t", 1000)},
