@@ -59,3 +59,37 @@ readme:
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# ---------------------------------------------------------------------------
+# Hardening runs (also run by .ci/run):
+#
+#   make fuzz      build the fuzz preset (clang, libFuzzer) in FUZZ_DIR and
+#                  run each target of FUZZ_TARGETS for FUZZ_TIME seconds
+#                  (default 600) on its scratch corpus FUZZ_DIR/corpus/<target>,
+#                  seeded from fuzz/corpus/<target>; findings are saved in
+#                  FUZZ_DIR/findings/<target>/ and fail the run.  Runs go on
+#                  from the corpus that earlier runs left.
+#   make memcheck  build PRESET and run the unit tests, then each fuzz
+#                  target's seeds, regressions and scratch corpus (when
+#                  FUZZ_DIR has one), under valgrind memcheck.
+FUZZ_DIR     ?= build/fuzz
+FUZZ_TIME    ?= 600
+FUZZ_TARGETS ?= reel_file board_replies
+VALGRIND     ?= valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite --quiet
+
+.PHONY: fuzz memcheck
+
+$(FUZZ_DIR)/CMakeCache.txt: | deps
+	cmake --preset fuzz -B $(FUZZ_DIR)
+
+fuzz: deps $(FUZZ_DIR)/CMakeCache.txt
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	bash fuzz/run.sh $(FUZZ_DIR) $(FUZZ_TIME) $(FUZZ_TARGETS)
+
+memcheck: build
+	$(VALGRIND) $(BUILD_DIR)/tests/yarvo-tests --gtest_brief=1
+	@for t in $(FUZZ_TARGETS); do \
+	  set -x; \
+	  $(VALGRIND) $(BUILD_DIR)/fuzz/fuzz-replay-$$t fuzz/corpus/$$t fuzz/regressions/$$t \
+	    $(FUZZ_DIR)/corpus/$$t || exit $$?; \
+	done
