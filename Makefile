@@ -9,6 +9,8 @@
 #   make install   build, then install into PREFIX (default /usr/local)
 #   make readme    refresh the README's quotes of the simulator's notes
 #   make clean     remove the build directory
+#   make bench     build the release preset (build/release), run the
+#                  benchmarks and print their table (bench/run-benchmarks.sh)
 #
 # Variables:
 #   PRESET     CMake preset: dev (default: Debug, the quickest to build on a
@@ -26,7 +28,7 @@ PRELOAD := $(BUILD_DIR)/sim/libyarvo-sim-preload.so
 DEMO    := $(BUILD_DIR)/examples/yarvo-demo
 REELS   := examples/tamso-reel-definitions.xml
 
-.PHONY: all deps build test demo install readme clean
+.PHONY: all deps build test demo install readme clean bench
 
 all: build
 
@@ -53,6 +55,14 @@ demo: build
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Benchmarks run on an optimised build of their own, whatever PRESET says.
+BENCH_PRESET ?= release
+BENCH_DIR    ?= build/$(BENCH_PRESET)
+
+bench: deps
+	$(MAKE) --no-print-directory build PRESET=$(BENCH_PRESET) BUILD_DIR=$(BENCH_DIR)
+	bash bench/run-benchmarks.sh $(BENCH_DIR) $(BENCH_PRESET)
 
 readme:
 	bash cmake/readme-sim-notes.sh update

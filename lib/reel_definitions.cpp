@@ -59,6 +59,47 @@ bool readInt(const TiXmlElement* element, const char* name, int* value) {
     return element->QueryIntAttribute(name, value) == TIXML_SUCCESS;
 }
 
+// Reads the numbered integer attributes of an element (s000, s001, ... or
+// r000, r001, ...) in index order, as readInt does.  Files list them in that
+// order, so each name is looked for first just after the attribute found for
+// the previous index, and from the element's first attribute only when it is
+// not there.  The parser refuses an element that repeats an attribute name,
+// so both searches find the same attribute: the result is readInt's, without
+// a search from the start (and a formatted name) for each of 200 symbols or
+// 60 ramp entries.
+class NumberedAttributes {
+public:
+    NumberedAttributes(const TiXmlElement* element, char letter)
+        : element_(element), next_(element->FirstAttribute()) {
+        name_[0] = letter;
+        name_[4] = '\0';
+    }
+
+    // The attribute of index `index` (below 1000): its name is the letter
+    // and three digits, as "%03u" writes them.
+    bool read(unsigned index, int* value) {
+        name_[1] = static_cast<char>('0' + index / 100);
+        name_[2] = static_cast<char>('0' + index / 10 % 10);
+        name_[3] = static_cast<char>('0' + index % 10);
+        const TiXmlAttribute* attribute = next_;
+        if (attribute == nullptr || std::strcmp(attribute->Name(), name_) != 0) {
+            attribute = element_->FirstAttribute();
+            while (attribute != nullptr && std::strcmp(attribute->Name(), name_) != 0) {
+                attribute = attribute->Next();
+            }
+            if (attribute == nullptr) return false;
+        }
+        next_ = attribute->Next();
+        return attribute->QueryIntValue(value) == TIXML_SUCCESS;
+    }
+
+private:
+    const TiXmlElement* element_;
+    const TiXmlAttribute* next_;
+    char name_[5];
+};
+static_assert(kMaxSymbols < 1000 && kMaxRampEntries < 1000, "numbered attributes have three digits");
+
 // Reads one ramp (`ramp-up` or `ramp-down`): its entry count, limited to 60
 // after keeping the low 8 bits, then entries r000 upwards, low 8 bits each.
 bool decodeRamp(const TiXmlElement* ramp, KReelRampTable* table) {
@@ -67,10 +108,9 @@ bool decodeRamp(const TiXmlElement* ramp, KReelRampTable* table) {
     const unsigned char count = static_cast<unsigned char>(value);
     if (count > kMaxRampEntries) return false;
     table->length = count;
-    char name[16];  // room for the letter and any unsigned index
+    NumberedAttributes entries(ramp, 'r');
     for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(name, sizeof name, "r%03u", i);
-        if (!readInt(ramp, name, &value)) return false;
+        if (!entries.read(i, &value)) return false;
         table->entries[i] = static_cast<unsigned char>(value);
     }
     return true;
@@ -263,10 +303,9 @@ bool Yarvo::decodeSymbolTable(TiXmlNode* node, SymbolTableDef* data) {
     const unsigned char count = static_cast<unsigned char>(value);
     if (count > kMaxSymbols) return false;
     data->symbolsPerTurn = count;
-    char name[16];  // room for the letter and any unsigned index
+    NumberedAttributes positions(table, 's');
     for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(name, sizeof name, "s%03u", i);
-        if (!readInt(table, name, &value)) return false;
+        if (!positions.read(i, &value)) return false;
         data->symbolPositions[i] = static_cast<unsigned int>(value);
     }
     return true;

@@ -176,7 +176,9 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
     record.requestLength = block->requestLength;
     record.responseOffered = block->responseLength;
     record.command = block->buffer[0];
-    if (block->requestLength > 1) {
+    // The byte copies are made only for the log: with logging off a transfer
+    // allocates nothing.
+    if (logging_ && block->requestLength > 1) {
         const size_t n = block->requestLength <= wire::kBufferSize ? block->requestLength : wire::kBufferSize;
         record.payload.assign(block->buffer + 1, block->buffer + n);
     }
@@ -186,7 +188,7 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
             record.responseLength = block->responseLength;
             record.echo = block->buffer[0];
             record.status = block->buffer[1];
-            if (block->responseLength > 2) {
+            if (logging_ && block->responseLength > 2) {
                 const size_t n = block->responseLength <= wire::kBufferSize ? block->responseLength
                                                                             : wire::kBufferSize;
                 record.response.assign(block->buffer + 2, block->buffer + n);

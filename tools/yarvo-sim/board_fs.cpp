@@ -21,6 +21,7 @@ namespace {
 // Inode numbers: fixed, derived from the board instance.
 constexpr fuse_ino_t kRoot = FUSE_ROOT_ID;   // 1
 constexpr fuse_ino_t kClass = 2;
+constexpr fuse_ino_t kNoop = 3;              // Kmora_noop (benchmarks only)
 constexpr fuse_ino_t kNode = 16;             // + instance: Kmora_N
 constexpr fuse_ino_t kClassBoard = 32;       // + instance: class/Kmora_N
 constexpr fuse_ino_t kDevice = 48;           // + instance: class/Kmora_N/device
@@ -31,7 +32,7 @@ constexpr fuse_ino_t kEnd = 96;
 // sysfs reports 4096 for every attribute whatever its text.
 constexpr off_t kAttributeSize = 4096;
 
-enum class Kind { None, Root, Class, Node, ClassBoard, Device, Product, Speed };
+enum class Kind { None, Root, Class, Node, ClassBoard, Device, Product, Speed, Noop };
 
 struct Inode {
     Kind kind = Kind::None;
@@ -44,6 +45,9 @@ Inode decode(fuse_ino_t ino) {
     }
     if (ino == kClass) {
         return {Kind::Class, 0};
+    }
+    if (ino == kNoop) {
+        return {Kind::Noop, 0};
     }
     if (ino < kNode || ino >= kEnd) {
         return {};
@@ -66,6 +70,8 @@ bool exists(BoardFileSystem* fs, const Inode& in) {
         return true;
     case Kind::Node:
         return fs->serves(in.instance);
+    case Kind::Noop:
+        return fs->servesNoop();
     default:
         return fs->serves(in.instance) && fs->driver().pluggedIn(in.instance);
     }
@@ -80,6 +86,7 @@ fuse_ino_t inodeOf(Kind kind, unsigned instance) {
     case Kind::Device: return kDevice + instance;
     case Kind::Product: return kProduct + instance;
     case Kind::Speed: return kSpeed + instance;
+    case Kind::Noop: return kNoop;
     case Kind::None: break;
     }
     return 0;
@@ -101,6 +108,7 @@ void fillAttributes(const Inode& in, fuse_ino_t ino, struct stat* st) {
         st->st_nlink = 2;
         break;
     case Kind::Node:
+    case Kind::Noop:
         st->st_mode = S_IFREG | 0666;
         st->st_nlink = 1;
         break;
@@ -147,6 +155,9 @@ Inode child(const Inode& parent, const char* name) {
         if (std::strcmp(name, "class") == 0) {
             return {Kind::Class, 0};
         }
+        if (std::strcmp(name, "Kmora_noop") == 0) {
+            return {Kind::Noop, 0};
+        }
         if (boardName(name, &instance)) {
             return {Kind::Node, instance};
         }
@@ -177,7 +188,9 @@ Inode child(const Inode& parent, const char* name) {
 
 // Class entries come and go with unplugging, so the kernel asks again every
 // time; the root never changes.
-double timeoutFor(const Inode& in) { return in.kind == Kind::Root || in.kind == Kind::Node ? 1.0 : 0.0; }
+double timeoutFor(const Inode& in) {
+    return in.kind == Kind::Root || in.kind == Kind::Node || in.kind == Kind::Noop ? 1.0 : 0.0;
+}
 
 void onLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
     BoardFileSystem* fs = fsOf(req);
@@ -228,6 +241,9 @@ void onReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_f
                 entries.push_back({"Kmora_" + std::to_string(i), {Kind::Node, i}});
             }
         }
+        if (exists(fs, {Kind::Noop, 0})) {
+            entries.push_back({"Kmora_noop", {Kind::Noop, 0}});
+        }
         break;
     case Kind::Class:
         for (unsigned i = 0; i < sim::kInstances; ++i) {
@@ -271,6 +287,12 @@ void onOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     }
     fi->direct_io = 1;
     fi->keep_cache = 0;
+    if (in.kind == Kind::Noop) {
+        fi->nonseekable = 1;
+        fi->fh = 0;
+        fuse_reply_open(req, fi);
+        return;
+    }
     if (in.kind == Kind::Node) {
         const int err = fs->driver().openNode(in.instance);
         if (err != 0) {
@@ -332,6 +354,11 @@ void onIoctl(fuse_req_t req, fuse_ino_t ino, unsigned int cmd, void*, fuse_file_
              const void* in, size_t inSize, size_t outSize) {
     BoardFileSystem* fs = fsOf(req);
     const Inode node = decode(ino);
+    if (node.kind == Kind::Noop) {
+        // The floor: the same round trip through the kernel, no board.
+        fuse_reply_ioctl(req, 0, in, std::min(inSize, outSize));
+        return;
+    }
     if (node.kind != Kind::Node || !fs->serves(node.instance)) {
         fuse_reply_err(req, ENOTTY);
         return;

@@ -8,6 +8,9 @@
 //   class/Kmora_N/device/product the sysfs texts, read from the virtual driver
 //   class/Kmora_N/device/speed   at open; an unplugged board's directory
 //                                vanishes from class/
+//   Kmora_noop                   only with serveNoop(true), for benchmarks: its
+//                                ioctl is answered at once with the bytes it
+//                                brought, the floor of the FUSE path
 //
 // The sandbox binds Kmora_N onto /dev/Kmora_N and class/ onto
 // /sys/class/Kmora.  Requests are served on one thread of this process.
@@ -44,9 +47,14 @@ public:
     sim::VirtualDriver& driver() { return driver_; }
     bool serves(unsigned instance) const;
 
+    // Whether Kmora_noop is served.  Set before mount().
+    void serveNoop(bool on) { noop_ = on; }
+    bool servesNoop() const { return noop_; }
+
 private:
     sim::VirtualDriver& driver_;
     std::vector<unsigned> instances_;
+    bool noop_ = false;
     fuse_session* session_ = nullptr;
     std::thread thread_;
 };

@@ -172,6 +172,7 @@ struct RunOptions {
     bool preload = false;
     std::string preloadLibraryPath;
     bool verbose = false;
+    bool benchNoop = false;
     std::vector<std::string> program;
 };
 
@@ -321,6 +322,7 @@ int runCommand(RunOptions& o) {
         return kOwnFailure;
     }
     static BoardFileSystem fs(driver, instances);   // lives until _exit
+    fs.serveNoop(o.benchNoop);
     if (!sandbox.populate(fs, instances, &error)) {
         say(error);
         return kOwnFailure;
@@ -478,6 +480,9 @@ int main(int argc, char** argv) {
                   "Use the in-process LD_PRELOAD transport instead of the kernel path (dynamically linked glibc programs only)");
     run->add_option("--preload-library", o.preloadLibraryPath, "Path of libyarvo-sim-preload.so");
     run->add_flag("-v,--verbose", o.verbose, "Say more about the set-up");
+    run->add_flag("--bench-noop", o.benchNoop,
+                  "Also serve /dev/Kmora_noop, whose ioctl the daemon answers at once: the floor of the "
+                  "kernel path, for benchmarks (kernel path only)");
     run->add_option("program", o.program, "PROGRAM [ARGS...]")->required();
     run->positionals_at_end();
     run->get_option("--view")->excludes("--no-view");

@@ -286,6 +286,9 @@ bool Sandbox::populate(BoardFileSystem& fs, const std::vector<unsigned>& instanc
             return false;
         }
     }
+    if (fs.servesNoop() && !bindFile(std::string(kStaging) + "/Kmora_noop", "/dev/Kmora_noop", false, error)) {
+        return false;
+    }
     if (!copyDirectory("/sys/class", "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=755,size=64k",
                        notBoardClass, error)) {
         return false;

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Runs every benchmark of bench/ on a built tree and ends by printing one
+# table of the results against their goals.  `make bench` calls it after
+# building the release preset.
+#
+#   bench/run-benchmarks.sh BUILD_DIR [PRESET]
+#
+#   1, 2, 4  yarvo-bench: library against bare transfers, allocation census,
+#            reel configuration against TinyXML's LoadFile
+#   3        yarvo-bench-kernel under `yarvo-sim run --bench-noop`, where the
+#            kernel path (namespaces, FUSE) is available
+#   5        yarvo-bench-cabinet: eight boards of eight reels for 10 s
+#   6        `make test` on the same build, its wall-time line
+#
+# Each program's own output goes to BUILD_DIR/bench-results/, next to the
+# "key value" files the table is made from.
+#
+# Environment: BENCH_CABINET_SECONDS (default 10), BENCH_SKIP_TESTS=1 leaves
+# item 6 out (for a quick look).
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:?usage: run-benchmarks.sh BUILD_DIR [PRESET]}
+preset=${2:-release}
+case $build in /*) ;; *) build=$root/$build ;; esac
+out=$build/bench-results
+mkdir -p "$out"
+rm -f "$out"/*.txt "$out"/*.log
+
+say() { echo "bench: $*"; }
+
+cpu=$(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null)
+machine="${cpu:-unknown CPU}, $(nproc) cores, $(awk '{ printf "%.0f GiB", $2 / 1048576 }' <(grep MemTotal /proc/meminfo)), Linux $(uname -r)"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+say "machine: $machine; load average $load_before"
+
+status=0
+
+# ------------------------------------------------------------ 1, 2, 4
+say "items 1, 2, 4: yarvo-bench (about half a minute)"
+if ! "$build/bench/yarvo-bench" --results "$out/commands.txt" > "$out/commands.log" 2>&1; then
+  say "yarvo-bench failed; its output:"
+  tail -n 30 "$out/commands.log"
+  status=1
+fi
+
+# ------------------------------------------------------------ 5
+seconds=${BENCH_CABINET_SECONDS:-10}
+say "item 5: yarvo-bench-cabinet ($seconds s)"
+if ! "$build/bench/yarvo-bench-cabinet" --seconds "$seconds" --results "$out/cabinet.txt" > "$out/cabinet.log" 2>&1; then
+  say "yarvo-bench-cabinet failed; its output:"
+  cat "$out/cabinet.log"
+  status=1
+fi
+
+# ------------------------------------------------------------ 3
+sim=$build/tools/yarvo-sim/yarvo-sim
+kernel_skip=""
+if [[ ! -x $sim ]]; then
+  kernel_skip="yarvo-sim is not built (it needs libfuse3-dev, libcli11-dev, libncurses-dev)"
+elif [[ ! -x $build/bench/yarvo-bench-kernel ]]; then
+  kernel_skip="yarvo-bench-kernel is not built"
+elif ! "$sim" check > "$out/kernel-check.log" 2>&1; then
+  kernel_skip="the kernel path is not available here: $(grep -m1 '^  - ' "$out/kernel-check.log" | sed 's/^  - //')"
+else
+  say "item 3: yarvo-bench-kernel under yarvo-sim run --bench-noop"
+  if ! (cd "$out" && "$sim" run --no-view --bench-noop -- "$build/bench/yarvo-bench-kernel" \
+          --results "$out/kernel.txt") > "$out/kernel.log" 2>&1; then
+    kernel_skip="yarvo-sim run --bench-noop failed: $(tail -n 1 "$out/kernel.log")"
+    status=1
+  fi
+fi
+[[ -n $kernel_skip ]] && say "item 3 skipped: $kernel_skip"
+
+# ------------------------------------------------------------ 6
+if [[ ${BENCH_SKIP_TESTS:-0} != 1 ]]; then
+  say "item 6: make test PRESET=$preset (the whole suite)"
+  if ! make -C "$root" --no-print-directory test PRESET="$preset" BUILD_DIR="$build" > "$out/test.log" 2>&1; then
+    say "make test failed; the end of its output:"
+    tail -n 20 "$out/test.log"
+    status=1
+  fi
+  sed -n 's/^make test: test suite wall time \([0-9.]*\) s$/tests.wall_s \1/p' "$out/test.log" > "$out/tests.txt"
+  sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/tests.count \2 \1/p' \
+    "$out/test.log" >> "$out/tests.txt"
+fi
+
+# ------------------------------------------------------------ the table
+cat "$out"/*.txt > "$out/all.txt" 2>/dev/null || true
+echo
+awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$kernel_skip" \
+    -v when="$(date -u '+%Y-%m-%d %H:%M UTC')" '
+  { v[$1] = $2; w[$1] = $3; x[$1] = $4; y[$1] = $5 }
+  function have(k) { return (k in v) && v[k] != "" && v[k] >= 0 }
+  function row(item, what, measured, ratio, goal, verdict) {
+    printf " %-2s %-46s %-24s %-9s %-17s %s\n", item, what, measured, ratio, goal, verdict
+  }
+  function verdict(ok) { return ok ? "met" : "MISSED" }
+  END {
+    printf "Yarvo benchmarks, %s, preset %s\n", when, preset
+    printf "machine: %s; load average at the start %s\n\n", machine, load
+    row("#", "measured side by side in one run", "measured", "ratio", "goal", "result")
+    split("GetReelStatus SpinReelStepForward SetOutputs VendorSpinReelToSymbol", ops, " ")
+    for (i = 1; i <= 4; i++) {
+      k = "overhead." ops[i]
+      what = ops[i] (v[k ".commands"] > 1 ? sprintf(" (%d commands)", v[k ".commands"]) : "") ": library / bare"
+      if (have(k ".library_ns") && have(k ".bare_ns")) {
+        lib = v[k ".library_ns"]; bare = v[k ".bare_ns"]; d = lib - bare
+        row("1", what, sprintf("%.0f / %.0f ns", lib, bare), sprintf("%.2f", lib / bare),
+            "+100 ns at most", sprintf("%s (%+.0f ns)", verdict(d <= 100), d))
+      } else row("1", what, "-", "-", "+100 ns at most", "NOT MEASURED")
+    }
+    if ("alloc.summary" in v) {
+      n = v["alloc.summary"]; worst = w["alloc.summary"]; name = x["alloc.summary"]; failed = y["alloc.summary"]
+      row("2", sprintf("heap allocations per call, %d operations", n), sprintf("at most %g (%s)", worst, name),
+          "-", "0", failed > 0 ? "VOID (calls failed)" : verdict(worst == 0))
+    } else row("2", "heap allocations per call", "-", "-", "0", "NOT MEASURED")
+    if (have("kernel.board_ns") && have("kernel.noop_ns") && have("kernel.devnull_ns")) {
+      b = v["kernel.board_ns"]; nn = v["kernel.noop_ns"]; dn = v["kernel.devnull_ns"]
+      row("3", "kernel path: GetReelStatus / no-op FUSE ioctl", sprintf("%.1f / %.1f us", b / 1000, nn / 1000),
+          sprintf("%.2f", b / nn), "1.5 at most", verdict(b / nn <= 1.5))
+      row("3", "kernel path: GetReelStatus / ioctl /dev/null", sprintf("%.1f us / %.0f ns", b / 1000, dn),
+          sprintf("%.0f", b / dn), "(system-call floor)", "-")
+    } else row("3", "kernel path", "-", "-", "1.5 at most", "SKIPPED: " (kskip != "" ? kskip : "no result"))
+    if (have("config.library_ns") && have("config.load_ns")) {
+      a = v["config.library_ns"]; l = v["config.load_ns"]
+      row("4", "reel file + 8 reels / TinyXML LoadFile alone", sprintf("%.1f / %.1f ms", a / 1e6, l / 1e6),
+          sprintf("%.2f", a / l), "1.25 at most", verdict(a / l <= 1.25))
+    } else row("4", "reel configuration", "-", "-", "1.25 at most", "NOT MEASURED")
+    if (have("cabinet.percent")) {
+      row("5", sprintf("cabinet 8 x 8 reels, %.0f s: CPU / wall", v["cabinet.wall_s"]),
+          sprintf("%.0f ms / %.1f s", v["cabinet.cpu_ms"], v["cabinet.wall_s"]),
+          sprintf("%.2f %%", v["cabinet.percent"]), "under 2 %", verdict(v["cabinet.percent"] < 2))
+    } else row("5", "virtual cabinet", "-", "-", "under 2 %", "NOT MEASURED")
+    if (have("tests.wall_s")) {
+      what = "test suite wall time (make test)"
+      if ("tests.count" in v) what = sprintf("test suite wall time, %d tests (make test)", v["tests.count"])
+      row("6", what, sprintf("%.1f s", v["tests.wall_s"]), "-", "under 60 s",
+          ("tests.count" in v && w["tests.count"] > 0) ? "TESTS FAILED" : verdict(v["tests.wall_s"] < 60))
+    } else row("6", "test suite wall time", "-", "-", "under 60 s", "NOT MEASURED")
+  }' "$out/all.txt"
+exit $status
