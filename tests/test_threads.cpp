@@ -58,6 +58,9 @@ void drive(unsigned board, const std::chrono::steady_clock::time_point deadline,
         std::string name = type.name;
         symbols[reel] = type.symbols;
         if (!expect(yarvo.VendorConfigureReel(reel, &name[0]), "VendorConfigureReel")) return;
+        // Every configured reel is set turning at once, however few rounds
+        // a slow run (sanitizers, memcheck) gets through.
+        expect(yarvo.VendorSpinReelToSymbol(reel, type.symbols - 1, 90), "VendorSpinReelToSymbol");
     }
 
     const uint32_t pattern = patternOf(board);
