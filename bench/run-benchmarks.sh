@@ -93,7 +93,7 @@ awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$
   { v[$1] = $2; w[$1] = $3; x[$1] = $4; y[$1] = $5 }
   function have(k) { return (k in v) && v[k] != "" && v[k] >= 0 }
   function row(item, what, measured, ratio, goal, verdict) {
-    printf " %-2s %-46s %-24s %-9s %-17s %s\n", item, what, measured, ratio, goal, verdict
+    printf " %-2s %-52s %-22s %-8s %-19s %s\n", item, what, measured, ratio, goal, verdict
   }
   function verdict(ok) { return ok ? "met" : "MISSED" }
   END {
@@ -112,7 +112,8 @@ awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$
     }
     if ("alloc.summary" in v) {
       n = v["alloc.summary"]; worst = w["alloc.summary"]; name = x["alloc.summary"]; failed = y["alloc.summary"]
-      row("2", sprintf("heap allocations per call, %d operations", n), sprintf("at most %g (%s)", worst, name),
+      row("2", sprintf("heap allocations per call, %d operations", n),
+          worst == 0 ? "0 in every one" : sprintf("up to %g (%s)", worst, name),
           "-", "0", failed > 0 ? "VOID (calls failed)" : verdict(worst == 0))
     } else row("2", "heap allocations per call", "-", "-", "0", "NOT MEASURED")
     if (have("kernel.board_ns") && have("kernel.noop_ns") && have("kernel.devnull_ns")) {
