@@ -11,6 +11,8 @@
 #   make clean     remove the build directory
 #   make bench     build the release preset (build/release), run the
 #                  benchmarks and print their table (bench/run-benchmarks.sh)
+#   make package   Debian packages libyarvo1, libyarvo-dev and yarvo-tools
+#                  from a release build for /usr in PACKAGE_DIR (build/package)
 #
 # Variables:
 #   PRESET     CMake preset: dev (default: Debug, the quickest to build on a
@@ -63,6 +65,20 @@ BENCH_DIR    ?= build/$(BENCH_PRESET)
 bench: deps
 	$(MAKE) --no-print-directory build PRESET=$(BENCH_PRESET) BUILD_DIR=$(BENCH_DIR)
 	bash bench/run-benchmarks.sh $(BENCH_DIR) $(BENCH_PRESET)
+
+# Debian packages: a release build of their own, configured for the prefix
+# /usr (so the library goes to /usr/lib/<multiarch>), without the tests;
+# CPack writes the .deb files into PACKAGE_DIR.
+PACKAGE_DIR ?= build/package
+
+.PHONY: package
+package: deps
+	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	      -DYARVO_BUILD_TESTS=OFF -DYARVO_BUILD_FUZZ=OFF -DYARVO_BUILD_BENCH=OFF -DYARVO_BUILD_TOOLS=ON
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	rm -f $(PACKAGE_DIR)/*.deb
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	@ls -l $(PACKAGE_DIR)/*.deb
 
 readme:
 	bash cmake/readme-sim-notes.sh update

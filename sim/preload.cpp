@@ -10,10 +10,18 @@
 // instance 0 with address 0.  Entries that do not parse are reported on
 // standard error and skipped.  The boards' clock follows the wall clock, so
 // reels move while the host runs.
+//
+// YARVO_SIM_LOG=FILE appends each transfer the boards serve to FILE as it
+// happens, one line each, decoded as `yarvoctl trace` decodes it:
+//
+//   [    0.000912] Kmora_0 SPIN reel=2 mode=-2 steps=118 -> ok
+//
+// (yarvo-sim run --preload --transfer-log FILE sets it.)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "transfer_log.h"
 #include "virtual_driver.h"
 
 namespace {
@@ -81,6 +89,12 @@ __attribute__((constructor)) void configureFromEnvironment() {
         start = end + 1;
     }
     d.useRealTime(true);
+    if (const char* log = std::getenv("YARVO_SIM_LOG"); log != nullptr && *log != '\0') {
+        std::string error;
+        if (!yarvo::decode::streamTransferLog(d, log, false, &error)) {
+            std::fprintf(stderr, "yarvo-sim: YARVO_SIM_LOG: %s\n", error.c_str());
+        }
+    }
 }
 
 }  // namespace

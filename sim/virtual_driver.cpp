@@ -59,6 +59,7 @@ void VirtualDriver::reset() {
     }
     log_.clear();
     logging_ = true;
+    observer_ = nullptr;
     now_ = 0;
     realTime_ = false;
     wallBaseMicros_ = 0;
@@ -176,9 +177,10 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
     record.requestLength = block->requestLength;
     record.responseOffered = block->responseLength;
     record.command = block->buffer[0];
-    // The byte copies are made only for the log: with logging off a transfer
-    // allocates nothing.
-    if (logging_ && block->requestLength > 1) {
+    // The byte copies are made only for the log and the observer: with both
+    // off a transfer allocates nothing.
+    const bool keepBytes = logging_ || observer_ != nullptr;
+    if (keepBytes && block->requestLength > 1) {
         const size_t n = block->requestLength <= wire::kBufferSize ? block->requestLength : wire::kBufferSize;
         record.payload.assign(block->buffer + 1, block->buffer + n);
     }
@@ -188,11 +190,14 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
             record.responseLength = block->responseLength;
             record.echo = block->buffer[0];
             record.status = block->buffer[1];
-            if (logging_ && block->responseLength > 2) {
+            if (keepBytes && block->responseLength > 2) {
                 const size_t n = block->responseLength <= wire::kBufferSize ? block->responseLength
                                                                             : wire::kBufferSize;
                 record.response.assign(block->buffer + 2, block->buffer + n);
             }
+        }
+        if (observer_) {
+            observer_(record);
         }
         if (logging_) {
             log_.push_back(std::move(record));
@@ -312,6 +317,11 @@ void VirtualDriver::clearLog() {
 void VirtualDriver::setLogging(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     logging_ = on;
+}
+
+void VirtualDriver::setTransferObserver(TransferObserver observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = std::move(observer);
 }
 
 void VirtualDriver::advance(std::chrono::microseconds by) {

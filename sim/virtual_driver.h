@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -95,6 +96,14 @@ public:
     size_t transferCount() const;
     void clearLog();
     void setLogging(bool on);
+    // Transfer observer: with one set, each transfer's record, bytes
+    // included, is handed to it as the transfer completes, whether or not
+    // the log keeps records (a long run streams its transfers to a file this
+    // way).  It runs under the driver's lock, so calls come one at a time in
+    // transfer order; it must not call the driver.  Empty: none.  reset()
+    // removes it.
+    using TransferObserver = std::function<void(const TransferRecord&)>;
+    void setTransferObserver(TransferObserver observer);
 
     // Clock.  Manual by default; advance() moves every board's reels.  With
     // real time on, each transfer first brings the boards up to the wall clock.
@@ -117,6 +126,7 @@ private:
     std::array<Instance, kInstances> boards_;
     std::vector<TransferRecord> log_;
     bool logging_ = true;
+    TransferObserver observer_;
     uint64_t now_ = 0;
     bool realTime_ = false;
     std::chrono::steady_clock::time_point wallBase_;

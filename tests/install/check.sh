@@ -93,6 +93,27 @@ else
   fail "building the consumer project failed"
 fi
 
+# Installed tools find their preloaded libraries in lib/yarvo/ from their own
+# place, not from the build tree nor from where the build meant to install.
+if [[ -x $prefix/bin/yarvo-sim ]]; then
+  step "yarvo-sim finds $libdir/yarvo/libyarvo-sim-preload.so"
+  "$prefix/bin/yarvo-sim" check >"$work/sim-check.txt" 2>&1 || true   # 1: no kernel path here
+  grep -qF "(--preload): $(cd "$lib" && pwd -P)/yarvo/libyarvo-sim-preload.so " "$work/sim-check.txt" ||
+    { cat "$work/sim-check.txt"; fail "the installed yarvo-sim does not take the installed preload library"; }
+fi
+if [[ -x $prefix/bin/yarvoctl ]]; then
+  step "yarvoctl trace finds $libdir/yarvo/libyarvo-trace.so"
+  asan=${ASAN_OPTIONS:-}
+  if env -u YARVO_TRACE_LIBRARY YARVO_SIM_BOARDS=0:0 LD_PRELOAD="$lib/yarvo/libyarvo-sim-preload.so" \
+       ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" \
+       "$prefix/bin/yarvoctl" trace -o "$work/trace.txt" -- "$prefix/bin/yarvoctl" info >"$work/trace.out" 2>&1; then
+    grep -q "Kmora_0 FIRMWARE-VERSION" "$work/trace.txt" || fail "the installed tracer printed no transfer"
+  else
+    cat "$work/trace.out"
+    fail "the installed yarvoctl trace failed"
+  fi
+fi
+
 if [[ $failures -ne 0 ]]; then
   echo "install check: $failures failure(s)" >&2
   exit 1

@@ -75,6 +75,25 @@ expect "two boards, the second found by address" 0 "${run[@]}" --board 0:1 --boa
 expect "--speed applies to boards without their own" 0 "${run[@]}" --board 1:2 --speed 480 -- "$host" address 2 480
 expect "a wrong product text hides the board" 0 "${run[@]}" --product "Other Board" -- "$host" no-board
 
+# The transfer log: each transfer the boards served, decoded, time-stamped,
+# emptied first.  (The tool tests compare it with yarvoctl trace.)
+# log_has NAME FILE LINE: every line of FILE is a decoded transfer and one
+# of them, without its time stamp, is LINE.
+log_has() {
+    local name=$1 file=$2 want=$3
+    if [ -s "$file" ] && ! grep -qvE '^\[ *[0-9]+\.[0-9]{6}\] Kmora_[0-9]+ [A-Z][A-Z-]+( .*)? -> .+$' "$file" &&
+        sed 's/^\[[^]]*\] //' "$file" | grep -qxF "$want"; then
+        pass "$name"
+    else
+        fail "$name"
+        sed 's/^/     | /' "$file" 2>/dev/null | head -20
+    fi
+}
+echo "stale line" >"$work/transfers.log"
+expect "--transfer-log with a board at instance 5" 0 "${run[@]}" --board 5:3:480 --transfer-log "$work/transfers.log" \
+    -- "$host" address 3 480
+log_has "--transfer-log writes the decoded transfers" "$work/transfers.log" "Kmora_5 INPUTS -> inputs=0x030000 address=3"
+
 # 4. The program's exit status comes back.
 expect "exit status 7 comes back" 7 "${run[@]}" -- "$host" exit 7
 expect "death by SIGTERM comes back as 143" 143 "${run[@]}" -- "$host" signal
@@ -100,7 +119,10 @@ fi
 #    (In sanitizer builds the preloaded library comes before the sanitizer
 #    runtime, which the runtime must be told to accept.)
 preload=(env "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$sim" run --preload)
-expect "--preload serves a dynamically linked host" 0 "${preload[@]}" --board 4:6:480 -- "$host" address 6 480
+expect "--preload serves a dynamically linked host" 0 "${preload[@]}" --board 4:6:480 \
+    --transfer-log "$work/preload-transfers.log" -- "$host" address 6 480
+log_has "--preload --transfer-log writes the decoded transfers" "$work/preload-transfers.log" \
+    "Kmora_4 INPUTS -> inputs=0x060000 address=6"
 if built "$hoststatic" >/dev/null; then
     expect "--preload does not reach a static host" 0 "${preload[@]}" -- "$hoststatic" no-board
 fi

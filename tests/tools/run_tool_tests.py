@@ -368,13 +368,21 @@ def test_trace():
         sim_log = os.path.join(tmp, "sim.log")
         env = {"YARVO_SIM_LOG": sim_log}
         rc, out, err = run(["trace", "-o", trace_file, "--", ARGS.demo, "--reels", ARGS.reel_file],
-                           preload=ARGS.sim_logged, env_extra=env)
+                           env_extra=env)
         check("trace around the demo exits with the demo's status", rc == 0, "rc=%d err=%r" % (rc, err))
         check("trace -o leaves standard error to the program", "Kmora_" not in err, err)
         with open(trace_file) as f:
             traced = f.read().splitlines()
         with open(sim_log) as f:
-            logged = f.read().splitlines()
+            logged_lines = f.read().splitlines()
+        # The virtual board stamps its lines with its own clock; the rest of
+        # each line must be what the tracer printed.
+        logged_parsed = [TRACE_LINE.match(l) for l in logged_lines]
+        check("every logged line is time-stamped and decoded", logged_lines and all(logged_parsed),
+              "\n".join(logged_lines[:5]))
+        logged = [m.group("board") + " " + m.group("text") for m in logged_parsed if m]
+        stamps = [float(m.group(0)[1:].split("]")[0]) for m in logged_parsed if m]
+        check("the virtual board's log is in time order", stamps == sorted(stamps), str(stamps[:10]))
         parsed = [TRACE_LINE.match(l) for l in traced]
         check("every traced line is decoded", traced and all(parsed) and not any("CMD-" in l for l in traced),
               "\n".join(traced[:5]))
@@ -408,7 +416,6 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--yarvoctl", required=True)
     parser.add_argument("--sim-preload", required=True)
-    parser.add_argument("--sim-logged", required=True)
     parser.add_argument("--demo", required=True)
     parser.add_argument("--examples", required=True)
     parser.add_argument("--cases", required=True)

@@ -28,6 +28,7 @@
 #include "control.h"
 #include "sandbox.h"
 #include "terminal_view.h"
+#include "transfer_log.h"
 
 namespace {
 
@@ -147,7 +148,8 @@ std::string preloadLibrary(const std::string& given) {
         self[n] = 0;
         std::string dir = self;
         dir = dir.substr(0, dir.rfind('/'));
-        candidates.push_back(dir + "/../" YARVO_SIM_INSTALL_LIBDIR "/libyarvo-sim-preload.so");
+        // Installed: <libdir>/yarvo/ relative to <bindir>.
+        candidates.push_back(dir + "/" YARVO_SIM_PRELOAD_RELATIVE);
     }
     candidates.push_back(YARVO_SIM_PRELOAD_BUILD_PATH);
     for (const std::string& c : candidates) {
@@ -169,6 +171,7 @@ struct RunOptions {
     std::string controlPath;
     bool view = false, noView = false;
     std::string logPath;
+    std::string transferLogPath;
     bool preload = false;
     std::string preloadLibraryPath;
     bool verbose = false;
@@ -189,6 +192,18 @@ int runWithPreload(RunOptions& o, const std::string& programPath) {
     }
     const char* old = std::getenv("LD_PRELOAD");
     const std::string preload = library + (old != nullptr && *old != 0 ? std::string(":") + old : "");
+    if (!o.transferLogPath.empty()) {
+        // The preload appends to it from inside the program (and from every
+        // program that one starts): emptied here once, named absolutely.
+        const int fd = ::open(o.transferLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+        char real[PATH_MAX];
+        if (fd < 0 || ::realpath(o.transferLogPath.c_str(), real) == nullptr) {
+            say("cannot open the transfer log " + o.transferLogPath + ": " + std::strerror(errno));
+            return kOwnFailure;
+        }
+        ::close(fd);
+        ::setenv("YARVO_SIM_LOG", real, 1);
+    }
     ::setenv("LD_PRELOAD", preload.c_str(), 1);
     ::setenv("YARVO_SIM_BOARDS", preloadBoardList(o.cabinet).c_str(), 1);
     std::vector<char*> argv = argvOf(o.program);
@@ -311,6 +326,13 @@ int runCommand(RunOptions& o) {
     buildCabinet(driver, o.cabinet);
     driver.setLogging(false);   // a long run would grow the transfer log without end
     driver.useRealTime(true);
+    // The decoded transfer log is streamed instead; opened before the
+    // sandbox hides the machine's /dev.
+    if (!o.transferLogPath.empty() &&
+        !yarvo::decode::streamTransferLog(driver, o.transferLogPath, true, &error)) {
+        say(error);
+        return kOwnFailure;
+    }
     std::vector<unsigned> instances;
     for (const BoardEntry& b : effectiveBoards(o.cabinet)) {
         instances.push_back(b.instance);
@@ -476,6 +498,8 @@ int main(int argc, char** argv) {
     run->add_option("--log", o.logPath,
                     "Send the program's output to this file or terminal (default with the view: " +
                         std::string(kDefaultLog) + ")");
+    run->add_option("--transfer-log", o.transferLogPath,
+                    "Write each transfer the boards serve to this file, decoded as yarvoctl trace shows it");
     run->add_flag("--preload", o.preload,
                   "Use the in-process LD_PRELOAD transport instead of the kernel path (dynamically linked glibc programs only)");
     run->add_option("--preload-library", o.preloadLibraryPath, "Path of libyarvo-sim-preload.so");

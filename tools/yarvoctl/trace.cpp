@@ -17,6 +17,9 @@
 #ifndef YARVO_TRACE_INSTALLED
 #define YARVO_TRACE_INSTALLED ""
 #endif
+#ifndef YARVO_TRACE_RELATIVE
+#define YARVO_TRACE_RELATIVE ""
+#endif
 
 namespace yarvoctl {
 namespace {
@@ -42,8 +45,9 @@ std::string absolute(const std::string& path) {
     return out;
 }
 
-// The tracer: $YARVO_TRACE_LIBRARY, beside this program (build tree), or
-// where it is installed.
+// The tracer: $YARVO_TRACE_LIBRARY, beside this program (build tree), where
+// it is installed relative to this program (<libdir>/yarvo/ from <bindir>),
+// or where it was to be installed.
 std::string findTracer() {
     if (const char* env = std::getenv("YARVO_TRACE_LIBRARY"); env != nullptr && *env != '\0') {
         if (isFile(env)) return absolute(env);
@@ -56,6 +60,9 @@ std::string findTracer() {
         std::string dir = self;
         dir.erase(dir.rfind('/') + 1);
         if (isFile(dir + kTracerName)) return dir + kTracerName;
+        if (std::strlen(YARVO_TRACE_RELATIVE) != 0 && isFile(dir + YARVO_TRACE_RELATIVE)) {
+            return absolute(dir + YARVO_TRACE_RELATIVE);
+        }
     }
     if (std::strlen(YARVO_TRACE_INSTALLED) != 0 && isFile(YARVO_TRACE_INSTALLED)) {
         return YARVO_TRACE_INSTALLED;

@@ -1,0 +1,169 @@
+// The virtual board's transfer log: every transfer reaches the observer with
+// its bytes even while the driver keeps no log, each record decodes exactly
+// as the tracer decodes the same transfer from the block before and after
+// the request, and the streamed file carries time-stamped lines.
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cabinet.h"
+#include "transfer_log.h"
+#include "wire.h"
+
+namespace {
+
+using namespace yarvo::sim;
+using yarvo::wire::TransferBlock;
+using Bytes = std::vector<uint8_t>;
+
+TransferBlock makeBlock(uint8_t command, const Bytes& payload) {
+    TransferBlock block{};
+    block.word0 = yarvo::wire::kBlockWord0;
+    block.word1 = yarvo::wire::kBlockWord1;
+    block.requestLength = static_cast<uint32_t>(payload.size() + 1);
+    block.responseLength = yarvo::wire::kResponseOffered;
+    block.buffer[0] = command;
+    for (size_t i = 0; i < payload.size(); ++i) {
+        block.buffer[1 + i] = payload[i];
+    }
+    return block;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Each case is one transfer, prepared by `setUp` on board 0 (or sent to an
+// absent instance); the record the observer gets must read as the tracer
+// reads that transfer, and must say what is expected.
+TEST(TransferLog, RecordsDecodeAsTheTracerDecodesTheBlocks) {
+    struct Case {
+        const char* what;
+        unsigned instance;
+        uint8_t command;
+        Bytes payload;
+        void (*setUp)(VirtualDriver&);
+        const char* expected;
+    } cases[] = {
+        {"inputs with the address bits", 0, yarvo::wire::kCmdInputReport, {},
+         [](VirtualDriver& d) { d.withBoard(0, [](Firmware& f) { f.setAddress(5); }); },
+         "Kmora_0 INPUTS -> inputs=0x050000 address=5"},
+        {"spin refused by the board", 0, yarvo::wire::kCmdSpinReel, {9, 0xFE, 0, 118}, nullptr,
+         "Kmora_0 SPIN reel=9 mode=-2 steps=118 -> board status 1"},
+        {"request that fails", 0, yarvo::wire::kCmdPowerStatus, {},
+         [](VirtualDriver& d) { d.failNext(0, ETIMEDOUT); },
+         "Kmora_0 POWER-STATUS -> failed: ETIMEDOUT (Connection timed out)"},
+        {"absent board", 3, yarvo::wire::kCmdInputReport, {}, nullptr,
+         "Kmora_3 INPUTS -> failed: ENODEV (No such device)"},
+        {"wrong echo", 0, yarvo::wire::kCmdChangedInputs, {},
+         [](VirtualDriver& d) {
+             Fault f;
+             f.kind = Fault::Echo;
+             f.value = 20;
+             d.injectFault(0, f);
+         },
+         "Kmora_0 CHANGED-INPUTS -> bad echo 20 (expected 21)"},
+        {"response too long", 0, yarvo::wire::kCmdFirmwareVersion, {},
+         [](VirtualDriver& d) {
+             Fault f;
+             f.kind = Fault::ResponseLength;
+             f.value = 300;
+             d.injectFault(0, f);
+         },
+         "Kmora_0 FIRMWARE-VERSION -> bad response length 300"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualCabinet cab;
+        cab.board(0);
+        VirtualDriver& d = cab.driver();
+        d.setLogging(false);
+        std::vector<TransferRecord> seen;
+        d.setTransferObserver([&seen](const TransferRecord& r) { seen.push_back(r); });
+        if (c.setUp != nullptr) {
+            c.setUp(d);
+        }
+        const TransferBlock before = makeBlock(c.command, c.payload);
+        TransferBlock after = before;
+        const int err = d.transfer(c.instance, &after);
+
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(d.transferCount(), 0u);   // the log itself stayed off
+        const std::string traced = "Kmora_" + std::to_string(c.instance) + " " +
+                                   yarvo::decode::describe(yarvo::decode::fromBlocks(
+                                       before, after, err == 0 ? 0 : -1, err));
+        EXPECT_EQ(yarvo::decode::describeRecord(seen[0]), traced);
+        EXPECT_EQ(yarvo::decode::describeRecord(seen[0]), c.expected);
+    }
+}
+
+TEST(TransferLog, ObserverEndsWithReset) {
+    VirtualCabinet cab;
+    cab.board(0);
+    int calls = 0;
+    cab.driver().setTransferObserver([&calls](const TransferRecord&) { ++calls; });
+    TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
+    cab.driver().transfer(0, &block);
+    cab.driver().reset();
+    cab.board(0);
+    block = makeBlock(yarvo::wire::kCmdInputReport, {});
+    cab.driver().transfer(0, &block);
+    EXPECT_EQ(calls, 1);
+}
+
+// The file gets one line per transfer stamped with the board clock;
+// truncation empties it first, appending keeps what is there.
+TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
+    char path[] = "/tmp/yarvo-transfer-log.XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "old\n", 4), 4);
+    ::close(fd);
+
+    {
+        VirtualCabinet cab;
+        cab.board(1).address(2);
+        std::string error;
+        ASSERT_TRUE(yarvo::decode::streamTransferLog(cab.driver(), path, true, &error)) << error;
+        cab.advance(std::chrono::microseconds(1500042));
+        TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
+        EXPECT_EQ(cab.driver().transfer(1, &block), 0);
+        cab.advance(std::chrono::seconds(100000));
+        block = makeBlock(yarvo::wire::kCmdReelStatus, {2});
+        cab.driver().transfer(1, &block);
+        EXPECT_EQ(readFile(path),
+                  "[    1.500042] Kmora_1 INPUTS -> inputs=0x020000 address=2\n"
+                  "[100001.500042] Kmora_1 STATUS reel=2 -> pos=0 word1=0 byte1=0 byte2=0 byte3=0 word2=96\n");
+    }
+    {
+        VirtualCabinet cab;
+        cab.board(0);
+        std::string error;
+        ASSERT_TRUE(yarvo::decode::streamTransferLog(cab.driver(), path, false, &error)) << error;
+        TransferBlock block = makeBlock(yarvo::wire::kCmdPowerStatus, {});
+        cab.driver().transfer(0, &block);
+        const std::string text = readFile(path);
+        EXPECT_EQ(text.substr(text.find("[    0.000000]")), "[    0.000000] Kmora_0 POWER-STATUS -> power=1\n");
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+    }
+    std::remove(path);
+
+    VirtualCabinet cab;
+    std::string error;
+    EXPECT_FALSE(yarvo::decode::streamTransferLog(cab.driver(), "/nonexistent/dir/log", true, &error));
+    EXPECT_NE(error.find("/nonexistent/dir/log"), std::string::npos) << error;
+}
+
+}  // namespace
