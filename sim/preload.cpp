@@ -3,9 +3,9 @@
 //
 //   YARVO_SIM_BOARDS=0:3,2:1:480 LD_PRELOAD=libyarvo-sim-preload.so ./host
 //
-// YARVO_SIM_BOARDS is a comma-separated list of INSTANCE:ADDRESS[:SPEED]
+// YARVO_SIM_BOARDS is a comma-separated list of INSTANCE[:ADDRESS[:SPEED]]
 // entries: a board at driver instance INSTANCE (0-15) whose address inputs
-// read ADDRESS (0-7), with the speed attribute SPEED ("12" when left out; a
+// read ADDRESS (0-7, default 0), with the speed attribute SPEED ("12" when left out; a
 // line end is added).  Unset, it means "0:0": one full-speed board at
 // instance 0 with address 0.  Entries that do not parse are reported on
 // standard error and skipped.  The boards' clock follows the wall clock, so
@@ -21,52 +21,26 @@
 #include <cstdlib>
 #include <string>
 
+#include "board_list.h"
 #include "transfer_log.h"
 #include "virtual_driver.h"
 
 namespace {
 
-// Parses a decimal number in [0, limit]; false when the text is empty, not
-// a number or out of range.
-bool parseNumber(const std::string& text, unsigned limit, unsigned* value) {
-    if (text.empty() || text.size() > 3) {
-        return false;
+void configureBoard(const std::string& text) {
+    yarvo::sim::BoardEntry entry;
+    std::string error;
+    if (!yarvo::sim::parseBoardEntry(text, &entry, &error)) {
+        std::fprintf(stderr, "yarvo-sim: YARVO_SIM_BOARDS: ignoring %s\n", error.c_str());
+        return;
     }
-    unsigned v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        v = v * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (v > limit) {
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
-bool configureBoard(const std::string& entry) {
-    const size_t first = entry.find(':');
-    if (first == std::string::npos) {
-        return false;
-    }
-    const size_t second = entry.find(':', first + 1);
-    unsigned instance = 0, address = 0;
-    if (!parseNumber(entry.substr(0, first), yarvo::sim::kInstances - 1, &instance) ||
-        !parseNumber(entry.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                         : second - first - 1),
-                     7, &address)) {
-        return false;
-    }
-    std::string speed = second == std::string::npos ? std::string("12") : entry.substr(second + 1);
+    const std::string speed = entry.speed.empty() ? std::string("12") : entry.speed;
     yarvo::sim::VirtualDriver& d = yarvo::sim::driver();
-    d.plug(instance);
-    d.setSpeed(instance, speed + "\n");
-    d.withBoard(instance, [address](yarvo::sim::Firmware& fw) {
-        fw.setAddress(static_cast<uint8_t>(address));
+    d.plug(entry.instance);
+    d.setSpeed(entry.instance, speed + "\n");
+    d.withBoard(entry.instance, [&entry](yarvo::sim::Firmware& fw) {
+        fw.setAddress(static_cast<uint8_t>(entry.address));
     });
-    return true;
 }
 
 __attribute__((constructor)) void configureFromEnvironment() {
@@ -82,9 +56,8 @@ __attribute__((constructor)) void configureFromEnvironment() {
             end = list.size();
         }
         const std::string entry = list.substr(start, end - start);
-        if (!entry.empty() && !configureBoard(entry)) {
-            std::fprintf(stderr, "yarvo-sim: YARVO_SIM_BOARDS: ignoring \"%s\" (want INSTANCE:ADDRESS[:SPEED])\n",
-                         entry.c_str());
+        if (!entry.empty()) {
+            configureBoard(entry);
         }
         start = end + 1;
     }

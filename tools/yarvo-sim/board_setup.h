@@ -8,25 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "board_list.h"
 #include "virtual_driver.h"
 
 namespace yarvo::simtool {
 
-struct BoardEntry {
-    unsigned instance = 0;   // 0-15: /dev/Kmora_<instance>
-    unsigned address = 0;    // 0-7: what the board's address inputs read
-    std::string speed;       // speed attribute text without line end; empty: the cabinet's default
-};
+using sim::BoardEntry;
+using sim::parseBoardEntry;
+using sim::validSpeedText;
 
 struct CabinetPlan {
     std::vector<BoardEntry> boards;    // empty: one board at instance 0, address 0
     std::string speed = "12";         // speed text of boards that name none
     std::string product;              // product text override for every board; empty: the real one
 };
-
-// Parses "INSTANCE[:ADDRESS[:SPEED]]" (the entry syntax of YARVO_SIM_BOARDS,
-// with the address optional).  False with a message in *error otherwise.
-bool parseBoardEntry(const std::string& text, BoardEntry* entry, std::string* error);
 
 // Checks the cabinet as a whole (no instance twice); false with a message.
 bool validateCabinet(const CabinetPlan& cabinet, std::string* error);
