@@ -2,6 +2,7 @@
 // from the board's status reply (set here through the reply itself), and the
 // test checks the ramp uploads (42/43), the spin, skill and stop commands
 // (41/48/50) and the status codes.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -140,8 +141,10 @@ protected:
         if (before) cab.driver().injectFault(0, pass, before);
         Fault reply;
         reply.kind = Fault::Payload;
-        reply.payload = {uint8_t(position >> 8), uint8_t(position)};
-        reply.payload.insert(reply.payload.end(), rest.begin(), rest.end());
+        reply.payload.assign(2 + rest.size(), 0);
+        reply.payload[0] = uint8_t(position >> 8);
+        reply.payload[1] = uint8_t(position);
+        std::copy(rest.begin(), rest.end(), reply.payload.begin() + 2);
         cab.driver().injectFault(0, reply);
     }
 
