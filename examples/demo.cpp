@@ -41,6 +41,24 @@ using std::chrono::milliseconds;
 
 constexpr const char* kProgram = "yarvo-demo";
 constexpr const char* kDefaultReelFile = "tamso-reel-definitions.xml";
+#ifdef YARVO_DEMO_EXAMPLE_REELS
+// Where the build found the example file: used when the working directory
+// has no reel-definition file, so the demo also runs from anywhere in a
+// build or source tree.
+constexpr const char* kExampleReelFile = YARVO_DEMO_EXAMPLE_REELS;
+#else
+constexpr const char* kExampleReelFile = kDefaultReelFile;
+#endif
+
+// The reel file to use when none is named: the library's default name in the
+// working directory if it is there, else the example file.
+std::string defaultReelFile() {
+    if (std::FILE* f = std::fopen(kDefaultReelFile, "r")) {
+        std::fclose(f);
+        return kDefaultReelFile;
+    }
+    return kExampleReelFile;
+}
 
 // The reel set-up this demo declares with ConfigureReels.  The board
 // firmware gives these values their meaning; the virtual board reads them as
@@ -96,7 +114,7 @@ constexpr milliseconds kSkillLimit(4000);
 struct Options {
     bool byAddress = false;
     unsigned address = 0;
-    std::string reelFile = kDefaultReelFile;
+    std::string reelFile = defaultReelFile();
     uint32_t seed = 0;
     bool seedGiven = false;
 };
@@ -526,13 +544,14 @@ void usage(std::FILE* to) {
                  "  Opens a K-Mora Yarvo Board (the first found, or the one at address N,\n"
                  "  0-15), shows its versions, power status and inputs, and switches the\n"
                  "  lamps of reels 0-%u and a few outputs.  Then it configures reels 0-%u\n"
-                 "  from the reel-definition FILE (default %s),\n"
+                 "  from the reel-definition FILE (default %s in the working\n"
+                 "  directory, else the example file %s),\n"
                  "  spins them by steps, plays a round of the reel game with random\n"
                  "  targets (seed N, default from the clock) and a skill stop, and checks\n"
                  "  where every reel rests.\n"
                  "  Exit status: 0 when every reel ended where it should, 1 otherwise,\n"
                  "  2 for a usage error.\n",
-                 kProgram, kReelCount - 1, kGameReelCount - 1, kDefaultReelFile);
+                 kProgram, kReelCount - 1, kGameReelCount - 1, kDefaultReelFile, kExampleReelFile);
 }
 
 // A decimal number from 0 to max.
