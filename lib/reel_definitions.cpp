@@ -22,36 +22,15 @@
 #include <tinyxml.h>
 
 #include "reel_file_check.h"
+#include "reel_file_format.h"
 #include "wire.h"
 
 namespace {
 
+using namespace yarvo::format;
+
 constexpr size_t kMaxPathLength = 250;
-constexpr unsigned kMaxSymbols = 200;
-constexpr unsigned kMaxRampEntries = 60;
-constexpr unsigned kMaxRampTables = 25;
 constexpr size_t kReelParametersLength = 9;
-
-constexpr char kRootName[] = "tamso-reel-definitions";
-constexpr char kReelDefName[] = "reel-def";
-constexpr char kParamsName[] = "params";
-constexpr char kSymbolTableName[] = "symbol-table";
-constexpr char kRampTableName[] = "ramp-table";
-constexpr char kRampUpName[] = "ramp-up";
-constexpr char kRampDownName[] = "ramp-down";
-
-// Compares two texts ignoring the case of ASCII letters only, whatever the
-// host's locale says about other characters.
-bool equalIgnoringAsciiCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        unsigned char ca = static_cast<unsigned char>(*a);
-        unsigned char cb = static_cast<unsigned char>(*b);
-        if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb - 'A' + 'a');
-        if (ca != cb) return false;
-        if (ca == '\0') return true;
-    }
-}
 
 // Reads an integer attribute: true and the value when the attribute exists
 // and begins with a decimal integer.

@@ -10,32 +10,13 @@
 #include <cstring>
 
 #include "reel_file_check.h"
+#include "reel_file_format.h"
 
 namespace yarvo::tools {
 namespace {
 
-// The library's names and limits.
-constexpr char kRootName[] = "tamso-reel-definitions";
-constexpr char kReelDefName[] = "reel-def";
-constexpr char kParamsName[] = "params";
-constexpr char kSymbolTableName[] = "symbol-table";
-constexpr char kRampTableName[] = "ramp-table";
-constexpr char kRampUpName[] = "ramp-up";
-constexpr char kRampDownName[] = "ramp-down";
-constexpr unsigned kMaxSymbols = 200;
-constexpr unsigned kMaxRampEntries = 60;
-constexpr unsigned kMaxRampTables = 25;
-
-bool equalIgnoringAsciiCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        unsigned char ca = static_cast<unsigned char>(*a);
-        unsigned char cb = static_cast<unsigned char>(*b);
-        if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb - 'A' + 'a');
-        if (ca != cb) return false;
-        if (ca == '\0') return true;
-    }
-}
+// The file's names and limits are the library's (reel_file_format.h).
+using namespace yarvo::format;
 
 const TiXmlAttribute* findAttribute(const TiXmlElement* element, const char* name) {
     for (const TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next()) {
