@@ -27,6 +27,7 @@ PREFIX    ?= /usr/local
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 PRELOAD := $(BUILD_DIR)/sim/libyarvo-sim-preload.so
+SIM     := $(abspath $(BUILD_DIR))/tools/yarvo-sim/yarvo-sim
 DEMO    := $(BUILD_DIR)/examples/yarvo-demo
 REELS   := examples/tamso-reel-definitions.xml
 
@@ -43,12 +44,16 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The suite's wall time is printed last, after ctest's own summary.
+# First what the machine lets the tests run (the probe that decides every
+# skip), then ctest, then each skip with its reason, the counts and the
+# suite's wall time.
 test: build
+	@bash tests/machine/probe.sh $$([ -x $(SIM) ] && echo --sim $(SIM)) $(abspath $(BUILD_DIR))/machine.env
 	@start=$$(date +%s.%N); status=0; \
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error \
-	      --timeout 300 -j $(JOBS) || status=$$?; \
+	      --timeout 300 -j $(JOBS) --output-junit $(abspath $(BUILD_DIR))/ctest-junit.xml || status=$$?; \
 	end=$$(date +%s.%N); \
+	/usr/bin/python3 tests/machine/skips.py $(BUILD_DIR)/ctest-junit.xml "make test"; \
 	echo "make test: test suite wall time $$(awk -v s=$$start -v e=$$end 'BEGIN { printf "%.1f", e - s }') s"; \
 	exit $$status
 

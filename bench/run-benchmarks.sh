@@ -54,15 +54,24 @@ if ! "$build/bench/yarvo-bench-cabinet" --seconds "$seconds" --results "$out/cab
 fi
 
 # ------------------------------------------------------------ 3
+# Whether the kernel path can run here is the machine probe's answer (the
+# one that decides the test suite's skips too).
 sim=$build/tools/yarvo-sim/yarvo-sim
 kernel_skip=""
 if [[ ! -x $sim ]]; then
   kernel_skip="yarvo-sim is not built (it needs libfuse3-dev, libcli11-dev, libncurses-dev)"
 elif [[ ! -x $build/bench/yarvo-bench-kernel ]]; then
   kernel_skip="yarvo-bench-kernel is not built"
-elif ! "$sim" check > "$out/kernel-check.log" 2>&1; then
-  kernel_skip="the kernel path is not available here: $(grep -m1 '^  - ' "$out/kernel-check.log" | sed 's/^  - //')"
+elif ! bash "$root/tests/machine/probe.sh" --sim "$sim" "$build/machine.env" | sed 's/^/bench: /'; then
+  kernel_skip="the machine probe failed"
 else
+  . "$build/machine.env"
+  if [[ $fuse != yes ]]; then kernel_skip=$fuse_why
+  elif [[ $namespaces != yes ]]; then kernel_skip=$namespaces_why
+  elif [[ $kernel_path != yes ]]; then kernel_skip="yarvo-sim check: $kernel_path_why"
+  fi
+fi
+if [[ -z $kernel_skip ]]; then
   say "item 3: yarvo-bench-kernel under yarvo-sim run --bench-noop"
   if ! (cd "$out" && "$sim" run --no-view --bench-noop -- "$build/bench/yarvo-bench-kernel" \
           --results "$out/kernel.txt") > "$out/kernel.log" 2>&1; then
@@ -70,7 +79,7 @@ else
     status=1
   fi
 fi
-[[ -n $kernel_skip ]] && say "item 3 skipped: $kernel_skip"
+[[ -n $kernel_skip ]] && say "item 3 not measured: $kernel_skip"
 
 # ------------------------------------------------------------ 6
 if [[ ${BENCH_SKIP_TESTS:-0} != 1 ]]; then
@@ -80,6 +89,8 @@ if [[ ${BENCH_SKIP_TESTS:-0} != 1 ]]; then
     tail -n 20 "$out/test.log"
     status=1
   fi
+  # What the suite skipped, and why (a skip is not a pass).
+  grep -E '^make test: (skipped|[0-9]+ passed)' "$out/test.log" | sed 's/^make test: /bench: item 6: /'
   sed -n 's/^make test: test suite wall time \([0-9.]*\) s$/tests.wall_s \1/p' "$out/test.log" > "$out/tests.txt"
   sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/tests.count \2 \1/p' \
     "$out/test.log" >> "$out/tests.txt"
@@ -89,6 +100,7 @@ fi
 cat "$out"/*.txt > "$out/all.txt" 2>/dev/null || true
 echo
 awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$kernel_skip" \
+    -v tskip="${BENCH_SKIP_TESTS:+BENCH_SKIP_TESTS is set}" \
     -v when="$(date -u '+%Y-%m-%d %H:%M UTC')" '
   { v[$1] = $2; w[$1] = $3; x[$1] = $4; y[$1] = $5 }
   function have(k) { return (k in v) && v[k] != "" && v[k] >= 0 }
@@ -108,36 +120,37 @@ awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$
         lib = v[k ".library_ns"]; bare = v[k ".bare_ns"]; d = lib - bare
         row("1", what, sprintf("%.0f / %.0f ns", lib, bare), sprintf("%.2f", lib / bare),
             "+100 ns at most", sprintf("%s (%+.0f ns)", verdict(d <= 100), d))
-      } else row("1", what, "-", "-", "+100 ns at most", "NOT MEASURED")
+      } else row("1", what, "-", "-", "+100 ns at most", "not measured: yarvo-bench failed (commands.log)")
     }
     if ("alloc.summary" in v) {
       n = v["alloc.summary"]; worst = w["alloc.summary"]; name = x["alloc.summary"]; failed = y["alloc.summary"]
       row("2", sprintf("heap allocations per call, %d operations", n),
           worst == 0 ? "0 in every one" : sprintf("up to %g (%s)", worst, name),
           "-", "0", failed > 0 ? "VOID (calls failed)" : verdict(worst == 0))
-    } else row("2", "heap allocations per call", "-", "-", "0", "NOT MEASURED")
+    } else row("2", "heap allocations per call", "-", "-", "0", "not measured: yarvo-bench failed (commands.log)")
     if (have("kernel.board_ns") && have("kernel.noop_ns") && have("kernel.devnull_ns")) {
       b = v["kernel.board_ns"]; nn = v["kernel.noop_ns"]; dn = v["kernel.devnull_ns"]
       row("3", "kernel path: GetReelStatus / no-op FUSE ioctl", sprintf("%.1f / %.1f us", b / 1000, nn / 1000),
           sprintf("%.2f", b / nn), "1.5 at most", verdict(b / nn <= 1.5))
       row("3", "kernel path: GetReelStatus / ioctl /dev/null", sprintf("%.1f us / %.0f ns", b / 1000, dn),
           sprintf("%.0f", b / dn), "(system-call floor)", "-")
-    } else row("3", "kernel path", "-", "-", "1.5 at most", "SKIPPED: " (kskip != "" ? kskip : "no result"))
+    } else row("3", "kernel path", "-", "-", "1.5 at most", "not measured: " (kskip != "" ? kskip : "no result (kernel.log)"))
     if (have("config.library_ns") && have("config.load_ns")) {
       a = v["config.library_ns"]; l = v["config.load_ns"]
       row("4", "reel file + 8 reels / TinyXML LoadFile alone", sprintf("%.1f / %.1f ms", a / 1e6, l / 1e6),
           sprintf("%.2f", a / l), "1.25 at most", verdict(a / l <= 1.25))
-    } else row("4", "reel configuration", "-", "-", "1.25 at most", "NOT MEASURED")
+    } else row("4", "reel configuration", "-", "-", "1.25 at most", "not measured: yarvo-bench failed (commands.log)")
     if (have("cabinet.percent")) {
       row("5", sprintf("cabinet 8 x 8 reels, %.0f s: CPU / wall", v["cabinet.wall_s"]),
           sprintf("%.0f ms / %.1f s", v["cabinet.cpu_ms"], v["cabinet.wall_s"]),
           sprintf("%.2f %%", v["cabinet.percent"]), "under 2 %", verdict(v["cabinet.percent"] < 2))
-    } else row("5", "virtual cabinet", "-", "-", "under 2 %", "NOT MEASURED")
+    } else row("5", "virtual cabinet", "-", "-", "under 2 %", "not measured: yarvo-bench-cabinet failed (cabinet.log)")
     if (have("tests.wall_s")) {
       what = "test suite wall time (make test)"
       if ("tests.count" in v) what = sprintf("test suite wall time, %d tests (make test)", v["tests.count"])
       row("6", what, sprintf("%.1f s", v["tests.wall_s"]), "-", "under 60 s",
           ("tests.count" in v && w["tests.count"] > 0) ? "TESTS FAILED" : verdict(v["tests.wall_s"] < 60))
-    } else row("6", "test suite wall time", "-", "-", "under 60 s", "NOT MEASURED")
+    } else row("6", "test suite wall time", "-", "-", "under 60 s",
+               "not measured: " (tskip != "" ? tskip : "make test gave no wall time (test.log)"))
   }' "$out/all.txt"
 exit $status

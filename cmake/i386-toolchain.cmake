@@ -2,9 +2,12 @@
 # (g++-multilib) and the i386 development packages of the dependencies
 # (libtinyxml-dev:i386, libgtest-dev:i386, libgmock-dev:i386).
 #
-# The build runs on the same machine, so it is not a cross build: the tests
-# run directly (the kernel executes i386 programs).
+# The build runs on the same machine, so it is not a cross build.  Its
+# programs run directly where the kernel runs 32-bit programs, else under
+# qemu-i386 (Debian package qemu-user): every test and the test discovery
+# go through tests/machine/run-i386.sh, which asks the machine probe.
 set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_CROSSCOMPILING_EMULATOR bash ${CMAKE_CURRENT_LIST_DIR}/../tests/machine/run-i386.sh)
 
 set(CMAKE_C_FLAGS_INIT "-m32")
 set(CMAKE_CXX_FLAGS_INIT "-m32")

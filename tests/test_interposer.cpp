@@ -169,11 +169,15 @@ TEST(Interposer, NodeOpenTransferCloseRoundTrip) {
 
     EXPECT_EQ(::close(fd), 0);
     EXPECT_EQ(openDescriptors(), before);
-    // The descriptor is gone: it is neither a node nor a file any more.
-    errno = 0;
+    // The descriptor is gone: it is neither a node nor a file any more.  (The
+    // board request is not checked for EBADF: qemu-user, which runs the i386
+    // suite on kernels without 32-bit support, refuses requests it does not
+    // know before it looks at the descriptor.)
     EXPECT_EQ(::ioctl(fd, 0xC2108100UL, &block), -1);
-    EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(cab.driver().transferCount(), 3u);
+    errno = 0;
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST(Interposer, NodeOpenFailures) {

@@ -5,6 +5,10 @@
 #
 # Usage: check.sh BUILD_DIR SOURCE_DIR WORK_DIR LIBDIR VERSION CXX CXXFLAGS LDFLAGS GENERATOR
 # (run by CTest as the test "install"; CXXFLAGS and LDFLAGS are split on spaces)
+#
+# Environment: YARVO_TARGET_RUNNER, a command put in front of the programs it
+# builds (the i386 build's runner); YARVO_MACHINE_FILE, the machine probe's
+# file, which decides what is skipped.
 set -euo pipefail
 
 if [[ $# -ne 9 ]]; then
@@ -14,6 +18,13 @@ fi
 build=$1 source=$2 work=$3 libdir=$4 version=$5 cxx=$6 cxxflags=$7 ldflags=$8 generator=$9
 read -r -a cxxflags <<<"$cxxflags"
 read -r -a ldflags <<<"$ldflags"
+read -r -a runner <<<"${YARVO_TARGET_RUNNER:-}"
+exec32=yes exec32_why=""
+if [[ -n ${YARVO_MACHINE_FILE:-} ]]; then
+  bash "$(dirname "${BASH_SOURCE[0]}")/../machine/probe.sh" --cached --quiet "$YARVO_MACHINE_FILE"
+  # shellcheck disable=SC1090
+  . "$YARVO_MACHINE_FILE"
+fi
 
 prefix=$work/prefix
 lib=$prefix/$libdir
@@ -63,7 +74,7 @@ echo "   flags: ${flags[*]}"
 "$cxx" "${cxxflags[@]}" "$consumer" "${flags[@]}" "${ldflags[@]}" -o "$work/consumer-pkgconfig"
 needed "$work/consumer-pkgconfig" | grep -qx "libyarvo.so.$major" ||
   fail "consumer-pkgconfig does not load libyarvo.so.$major"
-LD_LIBRARY_PATH=$lib "$work/consumer-pkgconfig" || fail "consumer-pkgconfig failed"
+LD_LIBRARY_PATH=$lib "${runner[@]}" "$work/consumer-pkgconfig" || fail "consumer-pkgconfig failed"
 
 step "pkg-config --static: static library"
 read -r -a cflags <<<"$(pkg-config --cflags yarvo)"
@@ -75,7 +86,7 @@ libs=("${libs[@]/#-lyarvo/-l:libyarvo.a}")
 if needed "$work/consumer-pkgconfig-static" | grep -q '^libyarvo'; then
   fail "consumer-pkgconfig-static loads a shared libyarvo"
 fi
-"$work/consumer-pkgconfig-static" || fail "consumer-pkgconfig-static failed"
+"${runner[@]}" "$work/consumer-pkgconfig-static" || fail "consumer-pkgconfig-static failed"
 
 step "find_package(Yarvo)"
 cmake -S "$source/tests/install" -B "$work/cmake-build" -G "$generator" \
@@ -84,10 +95,10 @@ cmake -S "$source/tests/install" -B "$work/cmake-build" -G "$generator" \
   >"$work/cmake-configure.log" || { cat "$work/cmake-configure.log"; fail "configuring the consumer project failed"; }
 if cmake --build "$work/cmake-build" >"$work/cmake-build.log"; then
   # CMake records the imported library's directory as RPATH: no LD_LIBRARY_PATH.
-  "$work/cmake-build/consumer-shared" || fail "consumer-shared failed"
+  "${runner[@]}" "$work/cmake-build/consumer-shared" || fail "consumer-shared failed"
   needed "$work/cmake-build/consumer-shared" | grep -qx "libyarvo.so.$major" ||
     fail "consumer-shared does not load libyarvo.so.$major"
-  "$work/cmake-build/consumer-static" || fail "consumer-static failed"
+  "${runner[@]}" "$work/cmake-build/consumer-static" || fail "consumer-static failed"
 else
   cat "$work/cmake-build.log"
   fail "building the consumer project failed"
@@ -101,12 +112,17 @@ if [[ -x $prefix/bin/yarvo-sim ]]; then
   grep -qF "(--preload): $(cd "$lib" && pwd -P)/yarvo/libyarvo-sim-preload.so " "$work/sim-check.txt" ||
     { cat "$work/sim-check.txt"; fail "the installed yarvo-sim does not take the installed preload library"; }
 fi
-if [[ -x $prefix/bin/yarvoctl ]]; then
+if [[ -x $prefix/bin/yarvoctl && ${#runner[@]} -gt 0 && $exec32 != yes ]]; then
+  # The tracer starts the traced program itself.
+  echo "skipped: installed yarvoctl trace: a 32-bit program that starts another needs the kernel to run it: $exec32_why"
+elif [[ -x $prefix/bin/yarvoctl ]]; then
   step "yarvoctl trace finds $libdir/yarvo/libyarvo-trace.so"
   asan=${ASAN_OPTIONS:-}
-  if env -u YARVO_TRACE_LIBRARY YARVO_SIM_BOARDS=0:0 LD_PRELOAD="$lib/yarvo/libyarvo-sim-preload.so" \
+  preload=LD_PRELOAD
+  [[ ${#runner[@]} -eq 0 ]] || preload=YARVO_GUEST_LD_PRELOAD
+  if env -u YARVO_TRACE_LIBRARY YARVO_SIM_BOARDS=0:0 "$preload=$lib/yarvo/libyarvo-sim-preload.so" \
        ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" \
-       "$prefix/bin/yarvoctl" trace -o "$work/trace.txt" -- "$prefix/bin/yarvoctl" info >"$work/trace.out" 2>&1; then
+       "${runner[@]}" "$prefix/bin/yarvoctl" trace -o "$work/trace.txt" -- "$prefix/bin/yarvoctl" info >"$work/trace.out" 2>&1; then
     grep -q "Kmora_0 FIRMWARE-VERSION" "$work/trace.txt" || fail "the installed tracer printed no transfer"
   else
     cat "$work/trace.out"

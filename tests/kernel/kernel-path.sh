@@ -3,22 +3,34 @@
 # FUSE in a private mount namespace; unmodified test hosts (64-bit, 32-bit,
 # static) reach them through the real open/ioctl path.
 #
-#   kernel-path.sh YARVO_SIM KERNEL_HOST KERNEL_HOST_I386 KERNEL_HOST_STATIC REEL_FILE DEMO|-
+#   kernel-path.sh MACHINE_FILE YARVO_SIM KERNEL_HOST KERNEL_HOST_I386 KERNEL_HOST_STATIC REEL_FILE DEMO|-
 #
 # A host that was not built is given as skip:REASON or missing:REASON.
-#
-# Exits 77 (skipped) where namespaces or FUSE are not available.
+# What the machine offers comes from tests/machine/probe.sh (MACHINE_FILE):
+# without FUSE or namespaces the whole test is skipped (exit 77), without
+# native 32-bit programs the compat-ioctl case is; each skip says why.
+# KERNEL_PATH_ONLY=compat runs the compat-ioctl case alone.
 set -u
 
-sim=$1 host=$2 host32=$3 hoststatic=$4 reels=$5 demo=$6
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+machine=$1 sim=$2 host=$3 host32=$4 hoststatic=$5 reels=$6 demo=$7
 work=$(mktemp -d "${TMPDIR:-/tmp}/yarvo-kernel.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-failures=0 passed=0
+failures=0 passed=0 skipped=0
 
-if ! "$sim" check >"$work/check" 2>&1; then
-    echo "SKIP: the kernel path is not available here:"
-    cat "$work/check"
-    exit 77
+bash "$here/../machine/probe.sh" --cached --sim "$sim" "$machine" || exit 1
+# shellcheck disable=SC1090
+. "$machine"
+for need in fuse namespaces; do
+    why=${need}_why
+    if [ "${!need}" != yes ]; then
+        echo "skipped: kernel path: ${!why}"
+        exit 77
+    fi
+done
+if [ "$kernel_path" != yes ]; then
+    echo "FAIL the machine offers FUSE and namespaces, yet yarvo-sim check says: $kernel_path_why"
+    exit 1
 fi
 
 # Mounts of ours in the host's namespace (there must never be any).
@@ -27,6 +39,7 @@ mounts_before=$(our_mounts)
 
 pass() { passed=$((passed + 1)); echo "ok   $1"; }
 fail() { failures=$((failures + 1)); echo "FAIL $1"; }
+skip() { skipped=$((skipped + 1)); echo "skipped: $1"; }
 
 # expect NAME STATUS COMMAND...: runs the command, checks its exit status.
 expect() {
@@ -44,19 +57,28 @@ expect() {
 }
 
 run=("$sim" run --no-view)
+only=${KERNEL_PATH_ONLY:-}
 
 # 1. Reels spin to their targets through the kernel path, for each build of the host.
-expect "64-bit host spins to targets" 0 "${run[@]}" -- "$host" spin "$reels"
+[ -z "$only" ] && expect "64-bit host spins to targets" 0 "${run[@]}" -- "$host" spin "$reels"
 # A host that could not be built comes as "skip:REASON" (left out on
 # purpose, as in sanitizer builds) or "missing:REASON" (a failure).
 built() {
     case $1 in
-        skip:*) echo "note: ${1#skip:}"; return 1 ;;
+        skip:*) skip "${1#skip:}"; return 1 ;;
         missing:*) fail "${1#missing:}"; return 1 ;;
     esac
 }
-if built "$host32"; then
-    expect "32-bit host spins to targets (compat ioctl)" 0 "${run[@]}" -- "$host32" spin "$reels"
+compat="32-bit host spins to targets (compat ioctl)"
+if [ "$native32" != yes ]; then
+    skip "$compat: $native32_why"
+elif built "$host32"; then
+    expect "$compat" 0 "${run[@]}" -- "$host32" spin "$reels"
+fi
+if [ "$only" = compat ]; then
+    echo "$passed passed, $failures failed, $skipped skipped"
+    [ "$failures" -eq 0 ]
+    exit
 fi
 if built "$hoststatic"; then
     expect "statically linked host spins to targets" 0 "${run[@]}" -- "$hoststatic" spin "$reels"
@@ -123,7 +145,7 @@ expect "--preload serves a dynamically linked host" 0 "${preload[@]}" --board 4:
     --transfer-log "$work/preload-transfers.log" -- "$host" address 6 480
 log_has "--preload --transfer-log writes the decoded transfers" "$work/preload-transfers.log" \
     "Kmora_4 INPUTS -> inputs=0x060000 address=6"
-if built "$hoststatic" >/dev/null; then
+if [ -x "$hoststatic" ]; then
     expect "--preload does not reach a static host" 0 "${preload[@]}" -- "$hoststatic" no-board
 fi
 
@@ -163,5 +185,5 @@ else
     fail "processes left behind:$leftover"
 fi
 
-echo "$passed passed, $failures failed"
+echo "$passed passed, $failures failed, $skipped skipped"
 [ "$failures" -eq 0 ]

@@ -68,7 +68,15 @@ if(TARGET yarvo-demo)
 endif()
 
 add_test(NAME kernel-path
-  COMMAND bash ${_kernel_dir}/kernel-path.sh
+  COMMAND bash ${_kernel_dir}/kernel-path.sh ${YARVO_MACHINE_FILE}
     $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:kernel-host> ${_kernel_i386} ${_kernel_static}
     ${PROJECT_SOURCE_DIR}/examples/tamso-reel-definitions.xml ${_demo})
 set_tests_properties(kernel-path PROPERTIES LABELS kernel SKIP_RETURN_CODE 77 TIMEOUT 120)
+
+# The machine probe's answer for 32-bit programs, forced off and as the
+# kernel gives it: the i386 runner and the compat case follow it.
+add_test(NAME machine-probe
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/machine/probe-test.sh ${CMAKE_CURRENT_BINARY_DIR}/machine-probe
+    $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:kernel-host> ${_kernel_i386} ${_kernel_static}
+    ${PROJECT_SOURCE_DIR}/examples/tamso-reel-definitions.xml -)
+set_tests_properties(machine-probe PROPERTIES LABELS kernel TIMEOUT 120)

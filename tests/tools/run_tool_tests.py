@@ -14,6 +14,7 @@ import argparse
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -21,11 +22,13 @@ import tempfile
 ARGS = None
 FAILURES = []
 PASSED = 0
+SKIPPED = []
 
 
 def run(argv, boards="0:0", preload=None, cwd=None, env_extra=None, timeout=60):
     env = dict(os.environ)
-    env["LD_PRELOAD"] = preload or ARGS.sim_preload
+    # Through the i386 runner the preload goes to the 32-bit program only.
+    env["YARVO_GUEST_LD_PRELOAD" if ARGS.runner else "LD_PRELOAD"] = preload or ARGS.sim_preload
     env["YARVO_SIM_BOARDS"] = boards
     env.pop("YARVO_TRACE_LIBRARY", None)
     # In sanitizer builds the preloaded libraries come before the sanitizer's
@@ -36,7 +39,7 @@ def run(argv, boards="0:0", preload=None, cwd=None, env_extra=None, timeout=60):
         env.update(env_extra)
     argv = [ARGS.reel_file if a == "@REELS" else a for a in argv]
     try:
-        proc = subprocess.run([ARGS.yarvoctl] + argv, capture_output=True, text=True,
+        proc = subprocess.run(ARGS.runner + [ARGS.yarvoctl] + argv, capture_output=True, text=True,
                               env=env, cwd=cwd or ARGS.workdir, timeout=timeout)
     except subprocess.TimeoutExpired:
         return -1, "", "timed out after %d s" % timeout
@@ -49,6 +52,17 @@ def check(name, condition, detail=""):
         PASSED += 1
     else:
         FAILURES.append(name + (": " + detail if detail else ""))
+
+
+def machine():
+    """What tests/machine/probe.sh found (the test's only source of skips)."""
+    values = {}
+    if ARGS.machine:
+        with open(ARGS.machine) as f:
+            for line in f:
+                key, _, value = line.rstrip("\n").partition("=")
+                values[key] = " ".join(shlex.split(value))
+    return values
 
 
 def reels(*extra):
@@ -363,6 +377,12 @@ TRACE_LINE = re.compile(r"^\[\s*\d+\.\d{6}\] (?P<board>Kmora_\d+) (?P<text>[A-Z]
 
 
 def test_trace():
+    # The tracer starts the traced program itself: a 32-bit yarvoctl under
+    # qemu-i386 cannot start another 32-bit program unless the kernel can.
+    if ARGS.runner and machine().get("exec32") != "yes":
+        SKIPPED.append("trace: a 32-bit program that starts another needs the kernel to run it: " +
+                       machine().get("exec32_why", "unknown"))
+        return
     with tempfile.TemporaryDirectory() as tmp:
         trace_file = os.path.join(tmp, "trace.txt")
         sim_log = os.path.join(tmp, "sim.log")
@@ -419,18 +439,28 @@ def main():
     parser.add_argument("--demo", required=True)
     parser.add_argument("--examples", required=True)
     parser.add_argument("--cases", required=True)
+    parser.add_argument("--machine", help="the machine probe's file (tests/machine/probe.sh)")
+    parser.add_argument("--runner", default="", help="command that runs the build's programs (i386 builds)")
     ARGS = parser.parse_args()
+    ARGS.runner = shlex.split(ARGS.runner)
+    if ARGS.machine:
+        probe = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "machine", "probe.sh")
+        subprocess.run(["bash", probe, "--cached", "--quiet", ARGS.machine], check=True)
     ARGS.reel_file = os.path.join(ARGS.examples, "tamso-reel-definitions.xml")
     with tempfile.TemporaryDirectory() as workdir:
         ARGS.workdir = workdir  # no reel-definition file here
         for test in (test_success, test_json_values, test_failures, test_check_reels,
                      test_checker_agrees_with_library, test_file_rule_edges, test_trace):
-            before = len(FAILURES)
+            before, skipped_before = len(FAILURES), len(SKIPPED)
             test()
-            print("%-40s %s" % (test.__name__, "ok" if len(FAILURES) == before else "FAILED"))
+            skipped = len(SKIPPED) > skipped_before
+            print("%-40s %s" % (test.__name__, "ok" if len(FAILURES) == before and not skipped
+                                 else "skipped" if len(FAILURES) == before else "FAILED"))
     for failure in FAILURES:
         print("FAIL: " + failure)
-    print("%d passed, %d failed" % (PASSED, len(FAILURES)))
+    for reason in SKIPPED:
+        print("skipped: " + reason)
+    print("%d passed, %d failed, %d skipped" % (PASSED, len(FAILURES), len(SKIPPED)))
     return 1 if FAILURES else 0
 
 
