@@ -1,12 +1,16 @@
 # Yarvo: the set-up commands of the README and a few more.
 #
-#   make demo      deps + build, then run yarvo-demo against a virtual board
-#                  (its reels configured from the example reel-definition file)
+#   make demo      deps, then build only what the demo needs (the library, the
+#                  virtual board's preload library, yarvo-demo) and run
+#                  yarvo-demo against a virtual board (its reels configured
+#                  from the example reel-definition file)
 #   make test      deps + build, then run the whole suite with ctest
 #   make deps      install missing Debian packages (as root), or print the
 #                  apt-get line to run and fail
 #   make build     configure (once) with the CMake preset $(PRESET) and build
 #   make install   build, then install into PREFIX (default /usr/local)
+#   make uninstall remove what make install installed (CMake's install
+#                  manifest in the build directory)
 #   make readme    refresh the README's quotes of the simulator's notes
 #   make clean     remove the build directory
 #   make bench     build the release preset (build/release), run the
@@ -31,7 +35,7 @@ SIM     := $(abspath $(BUILD_DIR))/tools/yarvo-sim/yarvo-sim
 DEMO    := $(BUILD_DIR)/examples/yarvo-demo
 REELS   := examples/tamso-reel-definitions.xml
 
-.PHONY: all deps build test demo install readme clean bench
+.PHONY: all deps build test demo install uninstall readme clean bench
 
 all: build
 
@@ -57,11 +61,19 @@ test: build
 	echo "make test: test suite wall time $$(awk -v s=$$start -v e=$$end 'BEGIN { printf "%.1f", e - s }') s"; \
 	exit $$status
 
-demo: build
+demo: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target yarvo-demo yarvo-sim-preload
 	LD_PRELOAD=$(PRELOAD) $(DEMO) --reels $(REELS)
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+uninstall:
+	@test -f $(BUILD_DIR)/install_manifest.txt || { echo "make uninstall: nothing installed from $(BUILD_DIR) (no install_manifest.txt)" >&2; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do \
+	  if [ -e "$$f" ] || [ -L "$$f" ]; then rm -f -- "$$f" && echo "removed $$f"; fi; \
+	done < $(BUILD_DIR)/install_manifest.txt
+	@rm -f $(BUILD_DIR)/install_manifest.txt
 
 # Benchmarks run on an optimised build of their own, whatever PRESET says.
 BENCH_PRESET ?= release

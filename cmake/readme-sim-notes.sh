@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The README's simulator section quotes the top comments of sim/firmware.h and
-# sim/reel.h word for word, between markers like
+# The README quotes the top comments of sim/firmware.h and sim/reel.h, and the
+# whole of its example programs, word for word, between markers like
 #   <!-- begin: top comment of sim/firmware.h -->  ...  <!-- end: sim/firmware.h -->
+#   <!-- begin: examples/game.cpp -->  ...  <!-- end: examples/game.cpp -->
 #
 #   readme-sim-notes.sh check    fail if a quote differs from its source
 #   readme-sim-notes.sh update   rewrite the quotes from the sources
@@ -9,17 +10,35 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 readme=$root/README.md
-sources=(sim/firmware.h sim/reel.h)
+sources=(sim/firmware.h sim/reel.h examples/game.cpp)
 
-# The leading run of // lines of a source file, comment markers removed.
+# What the README quotes of a file: the leading run of // lines of a header,
+# comment markers removed; an example program whole.
 top_comment() {
-  awk '/^\/\//{ sub(/^\/\/ ?/, ""); print; next } { exit }' "$root/$1"
+  case $1 in
+    examples/*) cat "$root/$1" ;;
+    *) awk '/^\/\//{ sub(/^\/\/ ?/, ""); print; next } { exit }' "$root/$1" ;;
+  esac
+}
+begin_marker() {
+  case $1 in
+    examples/*) echo "<!-- begin: $1 -->" ;;
+    *) echo "<!-- begin: top comment of $1 -->" ;;
+  esac
+}
+fence() {
+  case $1 in
+    examples/*.cpp) echo '```cpp' ;;
+    examples/*.c) echo '```c' ;;
+    examples/*.py) echo '```python' ;;
+    *) echo '```text' ;;
+  esac
 }
 
 # The text quoted in the README for a source file (without the code fence).
 quoted() {
-  awk -v f="$1" '
-    $0 == "<!-- begin: top comment of " f " -->" { inside = 1; next }
+  awk -v begin="$(begin_marker "$1")" -v f="$1" '
+    $0 == begin { inside = 1; next }
     $0 == "<!-- end: " f " -->" { inside = 0; found = 1; next }
     inside && !/^```/ { print }
     END { if (!found) exit 1 }' "$readme"
@@ -50,9 +69,9 @@ case ${1:-} in
     for f in "${sources[@]}"; do
       quoted "$f" >/dev/null || { echo "README.md has no markers for $f" >&2; exit 1; }
       top_comment "$f" >"$tmp.body"
-      awk -v f="$f" -v body="$tmp.body" '
-        $0 == "<!-- begin: top comment of " f " -->" {
-          print; print "```text"
+      awk -v f="$f" -v body="$tmp.body" -v begin="$(begin_marker "$f")" -v fence="$(fence "$f")" '
+        $0 == begin {
+          print; print fence
           while ((getline line < body) > 0) print line
           print "```"; skip = 1; next }
         $0 == "<!-- end: " f " -->" { skip = 0 }

@@ -288,23 +288,28 @@ bool playRound(Yarvo& board, const char* stage, std::vector<ReelPlay>& plays, mi
 // ------------------------------------------------------------ stages
 
 // Stage 1: open the first board found, or the board with a given address.
+// A missing board has no status code (Init leaves 0); any other code says
+// what went wrong with a board that was there.
 bool openBoard(Yarvo& board, const Options& options) {
-    if (options.byAddress) {
-        if (!board.InitUSBBoard(options.address)) {
-            failed(board, "InitUSBBoard");
-            std::fprintf(stderr, "%s: no K-Mora Yarvo Board found at address %u\n", kProgram,
-                         options.address);
-            return false;
+    const bool opened = options.byAddress ? board.InitUSBBoard(options.address) : board.Init();
+    if (!opened) {
+        const char* operation = options.byAddress ? "InitUSBBoard" : "Init";
+        if (board.GetLastError() != 0) {
+            failed(board, operation);
         }
-        std::printf("board at address %u opened\n", options.address);
-    } else {
-        if (!board.Init()) {
-            failed(board, "Init");
-            std::fprintf(stderr, "%s: no K-Mora Yarvo Board found\n", kProgram);
-            return false;
+        if (options.byAddress) {
+            std::fprintf(stderr, "%s: %s: no board found at address %u (yarvoctl detect lists the boards and their addresses)\n",
+                         kProgram, operation, options.address);
+        } else {
+            std::fprintf(stderr,
+                         "%s: %s: no board found: no K-Mora Yarvo Board driver is loaded, or no board is "
+                         "plugged in; without hardware, run the demo on a virtual board: make demo, or "
+                         "yarvo-sim run -- yarvo-demo\n",
+                         kProgram, operation);
         }
-        std::printf("board opened\n");
+        return false;
     }
+    std::printf(options.byAddress ? "board at address %u opened\n" : "board opened\n", options.address);
     return true;
 }
 

@@ -44,7 +44,8 @@ for p in libyarvo1 libyarvo-dev yarvo-tools; do
 done
 for f in /usr/include/yarvo.h "$lib/libyarvo.so.1" "$lib/libyarvo.so" "$lib/libyarvo.a" \
          "$lib/pkgconfig/yarvo.pc" "$lib/cmake/Yarvo/YarvoConfig.cmake" /usr/bin/yarvoctl /usr/bin/yarvo-sim \
-         "$lib/yarvo/libyarvo-trace.so" "$lib/yarvo/libyarvo-sim-preload.so"; do
+         "$lib/yarvo/libyarvo-trace.so" "$lib/yarvo/libyarvo-sim-preload.so" \
+         /usr/share/yarvo/examples/tamso-reel-definitions.xml /usr/share/yarvo/examples/game.cpp; do
   [[ -e $f ]] && pass "$f" || fail "missing $f"
 done
 # The dynamic linker finds the library through its cache (ldconfig ran).
@@ -86,6 +87,30 @@ else
   fail "the consumer project did not configure or build"
 fi
 
+# Whether the kernel path can run is the machine probe's answer.
+bash "$source/tests/machine/probe.sh" --quiet --sim "$(command -v yarvo-sim)" machine.env
+. ./machine.env
+kernel_path_ok=yes
+[[ $fuse == yes && $namespaces == yes ]] || kernel_path_ok=no
+
+step "the README's program, as the README builds and runs it"
+examples=$(pkg-config --variable=examplesdir yarvo)
+[[ $examples == /usr/share/yarvo/examples ]] && pass "pkg-config names $examples" ||
+  fail "pkg-config --variable=examplesdir yarvo gives '$examples'"
+if g++ -std=c++17 "$examples/game.cpp" $(pkg-config --cflags --libs yarvo) -o game; then
+  sim_run=(yarvo-sim run --)
+  [[ $kernel_path_ok == yes ]] || sim_run=(yarvo-sim run --preload --)
+  if "${sim_run[@]}" ./game "$examples/tamso-reel-definitions.xml" >game.txt 2>&1 &&
+     grep -q "^reel 2 rests on symbol 12 " game.txt; then
+    pass "game rests its reels on their symbols (${sim_run[*]})"
+  else
+    cat game.txt
+    fail "${sim_run[*]} ./game"
+  fi
+else
+  fail "building the README's program failed"
+fi
+
 step "tools"
 yarvoctl --help >help.txt && grep -q trace help.txt && pass "yarvoctl --help" || fail "yarvoctl --help"
 yarvoctl check-reels "$reels" && pass "yarvoctl check-reels on the example file" ||
@@ -109,10 +134,7 @@ else
   cat spin.txt
   fail "yarvo-sim run --preload -- yarvoctl trace -- yarvoctl spin"
 fi
-# Whether the kernel path can run is the machine probe's answer.
-bash "$source/tests/machine/probe.sh" --quiet --sim "$(command -v yarvo-sim)" machine.env
-. ./machine.env
-if [[ $fuse != yes || $namespaces != yes ]]; then
+if [[ $kernel_path_ok != yes ]]; then
   skip "yarvo-sim kernel path: ${fuse_why:-$namespaces_why}"
 else
   yarvo-sim run --no-view --transfer-log kernel.log -- yarvoctl info >kernel-info.txt 2>&1 &&

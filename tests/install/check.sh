@@ -47,7 +47,8 @@ step "installed files"
 major=${version%%.*}
 for f in include/yarvo.h "$libdir/libyarvo.a" "$libdir/libyarvo.so.$version" \
          "$libdir/pkgconfig/yarvo.pc" "$libdir/cmake/Yarvo/YarvoConfig.cmake" \
-         "$libdir/cmake/Yarvo/YarvoConfigVersion.cmake"; do
+         "$libdir/cmake/Yarvo/YarvoConfigVersion.cmake" share/yarvo/examples/tamso-reel-definitions.xml \
+         share/yarvo/examples/game.cpp; do
   [[ -f $prefix/$f && ! -L $prefix/$f ]] || fail "missing file $f"
 done
 [[ $(readlink "$lib/libyarvo.so.$major" || true) == "libyarvo.so.$version" ]] ||
@@ -66,6 +67,8 @@ export PKG_CONFIG_PATH=$lib/pkgconfig${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}
 step "pkg-config: shared library"
 [[ $(pkg-config --modversion yarvo) == "$version" ]] ||
   fail "pkg-config --modversion yarvo gives '$(pkg-config --modversion yarvo)'"
+[[ $(pkg-config --variable=examplesdir yarvo) -ef $prefix/share/yarvo/examples ]] ||
+  fail "pkg-config --variable=examplesdir yarvo gives '$(pkg-config --variable=examplesdir yarvo)'"
 pc_libdir=$(pkg-config --variable=libdir yarvo)
 [[ -d $pc_libdir && $(cd "$pc_libdir" && pwd -P) == $(cd "$lib" && pwd -P) ]] ||
   fail "yarvo.pc's libdir '$pc_libdir' is not the installed $lib"
