@@ -55,7 +55,7 @@ test: build
 	@bash tests/machine/probe.sh $$([ -x $(SIM) ] && echo --sim $(SIM)) $(abspath $(BUILD_DIR))/machine.env
 	@start=$$(date +%s.%N); status=0; \
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error \
-	      --timeout 300 -j $(JOBS) --output-junit $(abspath $(BUILD_DIR))/ctest-junit.xml || status=$$?; \
+	      --timeout 300 -j $(JOBS) --test-output-size-passed 1048576 --output-junit $(abspath $(BUILD_DIR))/ctest-junit.xml || status=$$?; \
 	end=$$(date +%s.%N); \
 	/usr/bin/python3 tests/machine/skips.py $(BUILD_DIR)/ctest-junit.xml "make test"; \
 	echo "make test: test suite wall time $$(awk -v s=$$start -v e=$$end 'BEGIN { printf "%.1f", e - s }') s"; \
