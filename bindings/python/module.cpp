@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "status_codes.h"
@@ -147,6 +150,44 @@ private:
     std::unique_ptr<Yarvo> yarvo_;
     std::atomic<bool> busy_{false};
 };
+
+// A parameter of the class as Python passes it: bool as bool, every other
+// type (integers, chars, enumerations) as a Python int, narrowed on entry.
+template <class T>
+using FromPython = std::conditional_t<std::is_same_v<T, bool>, bool, long long>;
+
+template <class T>
+T toParameter(FromPython<T> value, const char* what) {
+    if constexpr (std::is_same_v<T, bool>) {
+        return value;
+    } else if constexpr (std::is_enum_v<T>) {
+        return static_cast<T>(narrow<std::underlying_type_t<T>>(value, what));
+    } else if constexpr (std::is_same_v<T, char>) {
+        return static_cast<char>(narrow<signed char>(value, what));
+    } else {
+        return narrow<T>(value, what);
+    }
+}
+
+template <class... Args, size_t... I>
+void defValues(py::class_<Board>& cls, const char* name, bool (Yarvo::*method)(Args...),
+               const std::array<const char*, sizeof...(Args)>& names, const char* doc, std::index_sequence<I...>) {
+    cls.def(
+        name,
+        [name, method, names](Board& self, FromPython<Args>... values) {
+            const std::tuple<Args...> args{toParameter<Args>(values, names[I])...};
+            self.call(name, [&](Yarvo& y) { return (y.*method)(std::get<I>(args)...); });
+        },
+        py::arg(names[I])..., doc);
+}
+
+// Binds a method whose parameters are all values (no pointers): Python name,
+// method, parameter names, docstring.
+template <class... Args>
+void defValues(py::class_<Board>& cls, const char* name, bool (Yarvo::*method)(Args...),
+               const std::array<const char*, sizeof...(Args)>& names, const char* doc) {
+    defValues(cls, name, method, names, doc, std::index_sequence_for<Args...>{});
+}
 
 // An IntEnum made from (name, value) pairs, in module yarvo.
 template <class Items>
@@ -331,33 +372,14 @@ several threads side by side.)");
                  self.call("get_changed_inputs", [&](Yarvo& y) { return y.GetChangedInputs(&changed); });
                  return changed;
              },
-             "The board's 16-bit changed-inputs value; reading it clears it.")
-        .def("set_outputs",
-             [](Board& self, R first, R second) {
-                 const unsigned a = narrow<unsigned>(first, "first"), b = narrow<unsigned>(second, "second");
-                 self.call("set_outputs", [&](Yarvo& y) { return y.SetOutputs(a, b); });
-             },
-             py::arg("first"), py::arg("second"), "Sets all outputs from two 32-bit words.")
-        .def("modify_outputs",
-             [](Board& self, R first, R second, R third, R fourth) {
-                 const unsigned a = narrow<unsigned>(first, "first"), b = narrow<unsigned>(second, "second"),
-                                c = narrow<unsigned>(third, "third"), d = narrow<unsigned>(fourth, "fourth");
-                 self.call("modify_outputs", [&](Yarvo& y) { return y.ModifyOutputs(a, b, c, d); });
-             },
-             py::arg("first"), py::arg("second"), py::arg("third"), py::arg("fourth"),
-             "Switches outputs by four mask words (the second switches lamp outputs on, the fourth off).")
-        .def("set_output_bit",
-             [](Board& self, R output, bool on) {
-                 const auto bit = static_cast<KReelOutputBit>(narrow<int>(output, "output"));
-                 self.call("set_output_bit", [&](Yarvo& y) { return y.SetOutputBit(bit, on); });
-             },
-             py::arg("output"), py::arg("on"), "Switches one output (0-63) on or off.")
-        .def("set_reel_lamps",
-             [](Board& self, R reel, bool on) {
-                 const unsigned char r = reelNumber(reel);
-                 self.call("set_reel_lamps", [&](Yarvo& y) { return y.SetReelLamps(r, on); });
-             },
-             py::arg("reel"), py::arg("on"), "Switches the three lamps of a configured reel on or off.")
+             "The board's 16-bit changed-inputs value; reading it clears it.");
+    defValues(board, "set_outputs", &Yarvo::SetOutputs, {"first", "second"}, "Sets all outputs from two 32-bit words.");
+    defValues(board, "modify_outputs", &Yarvo::ModifyOutputs, {"first", "second", "third", "fourth"},
+              "Switches outputs by four mask words (the second switches lamp outputs on, the fourth off).");
+    defValues(board, "set_output_bit", &Yarvo::SetOutputBit, {"output", "on"}, "Switches one output (0-63) on or off.");
+    defValues(board, "set_reel_lamps", &Yarvo::SetReelLamps, {"reel", "on"},
+              "Switches the three lamps of a configured reel on or off.");
+    board
         .def("get_firmware_version",
              [](Board& self) {
                  unsigned char version[256] = {};
@@ -373,23 +395,13 @@ several threads side by side.)");
                  self.call("get_power_status", [&](Yarvo& y) { return y.GetPowerStatus(&status); });
                  return status.value;
              },
-             "The board's power status byte.")
-        .def("configure_reels",
-             [](Board& self, R count, R param16, R stepsPerSymbol, R param4, R param5) {
-                 const unsigned n = narrow<unsigned>(count, "count"), p16 = narrow<unsigned>(param16, "param16"),
-                                steps = narrow<unsigned>(stepsPerSymbol, "steps_per_symbol");
-                 const char p4 = narrow<signed char>(param4, "param4"), p5 = narrow<signed char>(param5, "param5");
-                 self.call("configure_reels", [&](Yarvo& y) { return y.ConfigureReels(n, p16, steps, p4, p5); });
-             },
-             py::arg("count"), py::arg("param16"), py::arg("steps_per_symbol"), py::arg("param4"),
-             py::arg("param5"), "Declares reels 0 to count - 1 for step-level use.")
-        .def("set_duty_cycle",
-             [](Board& self, R reel, R off, R on) {
-                 const unsigned char r = reelNumber(reel), a = narrow<unsigned char>(off, "off"),
-                                     b = narrow<unsigned char>(on, "on");
-                 self.call("set_duty_cycle", [&](Yarvo& y) { return y.SetDutyCycle(r, a, b); });
-             },
-             py::arg("reel"), py::arg("off"), py::arg("on"), "Sets a reel's duty cycle (off + on below 256).")
+             "The board's power status byte.");
+    defValues(board, "configure_reels", &Yarvo::ConfigureReels,
+              {"count", "param16", "steps_per_symbol", "param4", "param5"},
+              "Declares reels 0 to count - 1 for step-level use.");
+    defValues(board, "set_duty_cycle", &Yarvo::SetDutyCycle, {"reel", "off", "on"},
+              "Sets a reel's duty cycle (off + on below 256).");
+    board
         .def("spin_ramp_up",
              [](Board& self, R reel, const py::sequence& entries) {
                  const unsigned char r = reelNumber(reel);
@@ -403,81 +415,26 @@ several threads side by side.)");
                  KReelRampTable table = rampTable(entries);
                  self.call("spin_ramp_down", [&](Yarvo& y) { return y.SpinRampDown(r, &table); });
              },
-             py::arg("reel"), py::arg("entries"), "Sends a reel's ramp-down table (0 to 60 entries, each 0-255).")
-        .def("reel_synchronise_enable",
-             [](Board& self, R reel) {
-                 const unsigned char r = reelNumber(reel);
-                 self.call("reel_synchronise_enable", [&](Yarvo& y) { return y.ReelSynchroniseEnable(r); });
-             },
-             py::arg("reel"), "Enables a reel's synchronisation at its index mark.")
-        .def("clear_tampered_state",
-             [](Board& self, R reel) {
-                 const unsigned char r = reelNumber(reel);
-                 self.call("clear_tampered_state", [&](Yarvo& y) { return y.ClearTamperedState(r); });
-             },
-             py::arg("reel"), "Clears a reel's tampered state.")
-        .def("spin_reels",
-             [](Board& self, R reel, R stepMode, R stepCount) {
-                 const unsigned char r = reelNumber(reel);
-                 const char mode = narrow<signed char>(stepMode, "step_mode");
-                 const unsigned count = narrow<unsigned>(stepCount, "step_count");
-                 self.call("spin_reels", [&](Yarvo& y) { return y.SpinReels(r, mode, count); });
-             },
-             py::arg("reel"), py::arg("step_mode"), py::arg("step_count"),
-             "Spins a reel by step_count motor steps of step mode -2, -1, 1 or 2.")
-        .def("spin_reel_step_forward",
-             [](Board& self, R reel, R stepSize, R stepCount) {
-                 const unsigned char r = reelNumber(reel), size = narrow<unsigned char>(stepSize, "step_size");
-                 const unsigned count = narrow<unsigned>(stepCount, "step_count");
-                 self.call("spin_reel_step_forward", [&](Yarvo& y) { return y.SpinReelStepForward(r, size, count); });
-             },
-             py::arg("reel"), py::arg("step_size"), py::arg("step_count"),
-             "Spins a reel forwards by step_count steps of 1 or 2 half steps.")
-        .def("spin_reel_step_back",
-             [](Board& self, R reel, R stepSize, R stepCount) {
-                 const unsigned char r = reelNumber(reel), size = narrow<unsigned char>(stepSize, "step_size");
-                 const unsigned count = narrow<unsigned>(stepCount, "step_count");
-                 self.call("spin_reel_step_back", [&](Yarvo& y) { return y.SpinReelStepBack(r, size, count); });
-             },
-             py::arg("reel"), py::arg("step_size"), py::arg("step_count"),
-             "Spins a reel backwards by step_count steps of 1 or 2 half steps.")
-        .def("spin_reel_symbol_forward",
-             [](Board& self, R reel, R stepSize, R symbols) {
-                 const unsigned char r = reelNumber(reel), size = narrow<unsigned char>(stepSize, "step_size"),
-                                     n = narrow<unsigned char>(symbols, "symbols");
-                 self.call("spin_reel_symbol_forward", [&](Yarvo& y) { return y.SpinReelSymbolForward(r, size, n); });
-             },
-             py::arg("reel"), py::arg("step_size"), py::arg("symbols"),
-             "Spins a reel forwards by symbols x the steps per symbol given to configure_reels.")
-        .def("spin_reel_symbol_back",
-             [](Board& self, R reel, R stepSize, R symbols) {
-                 const unsigned char r = reelNumber(reel), size = narrow<unsigned char>(stepSize, "step_size"),
-                                     n = narrow<unsigned char>(symbols, "symbols");
-                 self.call("spin_reel_symbol_back", [&](Yarvo& y) { return y.SpinReelSymbolBack(r, size, n); });
-             },
-             py::arg("reel"), py::arg("step_size"), py::arg("symbols"),
-             "Spins a reel backwards by symbols x the steps per symbol given to configure_reels.")
-        .def("spin_start_skill",
-             [](Board& self, R reel, R stepMode) {
-                 const unsigned char r = reelNumber(reel);
-                 const char mode = narrow<signed char>(stepMode, "step_mode");
-                 self.call("spin_start_skill", [&](Yarvo& y) { return y.SpinStartSkill(r, mode); });
-             },
-             py::arg("reel"), py::arg("step_mode"), "Starts a skill spin in step mode -2, -1, 1 or 2.")
-        .def("spin_stop_skill",
-             [](Board& self, R reel) {
-                 const unsigned char r = reelNumber(reel);
-                 self.call("spin_stop_skill", [&](Yarvo& y) { return y.SpinStopSkill(r); });
-             },
-             py::arg("reel"), "Stops a skill spin where it lands.")
-        .def("stop_current_spin_at_position",
-             [](Board& self, R reel, R position) {
-                 const unsigned char r = reelNumber(reel);
-                 const unsigned p = narrow<unsigned>(position, "position");
-                 self.call("stop_current_spin_at_position",
-                           [&](Yarvo& y) { return y.StopCurrentSpinAtPosition(r, p); });
-             },
-             py::arg("reel"), py::arg("position"), "Stops the running spin at a position (half steps).")
+             py::arg("reel"), py::arg("entries"), "Sends a reel's ramp-down table (0 to 60 entries, each 0-255).");
+    defValues(board, "reel_synchronise_enable", &Yarvo::ReelSynchroniseEnable, {"reel"},
+              "Enables a reel's synchronisation at its index mark.");
+    defValues(board, "clear_tampered_state", &Yarvo::ClearTamperedState, {"reel"}, "Clears a reel's tampered state.");
+    defValues(board, "spin_reels", &Yarvo::SpinReels, {"reel", "step_mode", "step_count"},
+              "Spins a reel by step_count motor steps of step mode -2, -1, 1 or 2.");
+    defValues(board, "spin_reel_step_forward", &Yarvo::SpinReelStepForward, {"reel", "step_size", "step_count"},
+              "Spins a reel forwards by step_count steps of 1 or 2 half steps.");
+    defValues(board, "spin_reel_step_back", &Yarvo::SpinReelStepBack, {"reel", "step_size", "step_count"},
+              "Spins a reel backwards by step_count steps of 1 or 2 half steps.");
+    defValues(board, "spin_reel_symbol_forward", &Yarvo::SpinReelSymbolForward, {"reel", "step_size", "symbols"},
+              "Spins a reel forwards by symbols x the steps per symbol given to configure_reels.");
+    defValues(board, "spin_reel_symbol_back", &Yarvo::SpinReelSymbolBack, {"reel", "step_size", "symbols"},
+              "Spins a reel backwards by symbols x the steps per symbol given to configure_reels.");
+    defValues(board, "spin_start_skill", &Yarvo::SpinStartSkill, {"reel", "step_mode"},
+              "Starts a skill spin in step mode -2, -1, 1 or 2.");
+    defValues(board, "spin_stop_skill", &Yarvo::SpinStopSkill, {"reel"}, "Stops a skill spin where it lands.");
+    defValues(board, "stop_current_spin_at_position", &Yarvo::StopCurrentSpinAtPosition, {"reel", "position"},
+              "Stops the running spin at a position (half steps).");
+    board
         .def("get_reel_status",
              [](Board& self, R reel) {
                  const unsigned char r = reelNumber(reel);
@@ -501,59 +458,25 @@ several threads side by side.)");
                  self.call("vendor_configure_reel",
                            [&](Yarvo& y) { return y.VendorConfigureReel(r, const_cast<char*>(name.c_str())); });
              },
-             py::arg("reel"), py::arg("type"), "Configures a reel from a reel type of the reel-definition file.")
-        .def("vendor_spin_reel_to_symbol",
-             [](Board& self, R reel, R symbol, R speed) {
-                 const unsigned char r = reelNumber(reel);
-                 const unsigned s = narrow<unsigned>(symbol, "symbol");
-                 const int v = narrow<int>(speed, "speed");
-                 self.call("vendor_spin_reel_to_symbol", [&](Yarvo& y) { return y.VendorSpinReelToSymbol(r, s, v); });
-             },
-             py::arg("reel"), py::arg("symbol"), py::arg("speed"),
-             "Spins a reel to a symbol at the definition speed nearest |speed| (negative: backwards).")
-        .def("vendor_spin_reel_number_of_symbols",
-             [](Board& self, R reel, R count, R speed) {
-                 const unsigned char r = reelNumber(reel);
-                 const unsigned n = narrow<unsigned>(count, "count");
-                 const int v = narrow<int>(speed, "speed");
-                 self.call("vendor_spin_reel_number_of_symbols",
-                           [&](Yarvo& y) { return y.VendorSpinReelNumberOfSymbols(r, n, v); });
-             },
-             py::arg("reel"), py::arg("count"), py::arg("speed"),
-             "Spins a reel by `count` symbols past the nearest symbol ahead.")
-        .def("vendor_synchronise_reel",
-             [](Board& self, R reel) {
-                 const unsigned char r = reelNumber(reel);
-                 self.call("vendor_synchronise_reel", [&](Yarvo& y) { return y.VendorSynchroniseReel(r); });
-             },
-             py::arg("reel"), "Synchronises a reel: two turns and a symbol with synchronisation enabled.")
-        .def("vendor_spin_reel_start_skill",
-             [](Board& self, R reel, R speed) {
-                 const unsigned char r = reelNumber(reel);
-                 const int v = narrow<int>(speed, "speed");
-                 self.call("vendor_spin_reel_start_skill", [&](Yarvo& y) { return y.VendorSpinReelStartSkill(r, v); });
-             },
-             py::arg("reel"), py::arg("speed"), "Starts a skill spin at the definition speed nearest |speed|.")
-        .def("vendor_spin_reel_stop_skill",
-             [](Board& self, R reel) {
-                 const unsigned char r = reelNumber(reel);
-                 self.call("vendor_spin_reel_stop_skill", [&](Yarvo& y) { return y.VendorSpinReelStopSkill(r); });
-             },
-             py::arg("reel"), "Stops the running spin on the first symbol past the predicted stop point.")
-        .def("vendor_stop_reel_spin_at_position",
-             [](Board& self, R reel, R symbol) {
-                 const unsigned char r = reelNumber(reel);
-                 const unsigned s = narrow<unsigned>(symbol, "symbol");
-                 self.call("vendor_stop_reel_spin_at_position",
-                           [&](Yarvo& y) { return y.VendorStopReelSpinAtPosition(r, s); });
-             },
-             py::arg("reel"), py::arg("symbol"), "Stops the running spin on a symbol's position.")
-        .def("vendor_get_reel_status",
-             [](Board& self, R reel) {
-                 const unsigned char r = reelNumber(reel);
-                 KReelStatusEx status{};
-                 self.call("vendor_get_reel_status", [&](Yarvo& y) { return y.VendorGetReelStatus(r, &status); });
-                 return status;
-             },
-             py::arg("reel"), "A reel's status with its nearest symbol (a KReelStatusEx).");
+             py::arg("reel"), py::arg("type"), "Configures a reel from a reel type of the reel-definition file.");
+    defValues(board, "vendor_spin_reel_to_symbol", &Yarvo::VendorSpinReelToSymbol, {"reel", "symbol", "speed"},
+              "Spins a reel to a symbol at the definition speed nearest |speed| (negative: backwards).");
+    defValues(board, "vendor_spin_reel_number_of_symbols", &Yarvo::VendorSpinReelNumberOfSymbols,
+              {"reel", "count", "speed"}, "Spins a reel by `count` symbols past the nearest symbol ahead.");
+    defValues(board, "vendor_synchronise_reel", &Yarvo::VendorSynchroniseReel, {"reel"},
+              "Synchronises a reel: two turns and a symbol with synchronisation enabled.");
+    defValues(board, "vendor_spin_reel_start_skill", &Yarvo::VendorSpinReelStartSkill, {"reel", "speed"},
+              "Starts a skill spin at the definition speed nearest |speed|.");
+    defValues(board, "vendor_spin_reel_stop_skill", &Yarvo::VendorSpinReelStopSkill, {"reel"},
+              "Stops the running spin on the first symbol past the predicted stop point.");
+    defValues(board, "vendor_stop_reel_spin_at_position", &Yarvo::VendorStopReelSpinAtPosition, {"reel", "symbol"},
+              "Stops the running spin on a symbol's position.");
+    board.def("vendor_get_reel_status",
+              [](Board& self, R reel) {
+                  const unsigned char r = reelNumber(reel);
+                  KReelStatusEx status{};
+                  self.call("vendor_get_reel_status", [&](Yarvo& y) { return y.VendorGetReelStatus(r, &status); });
+                  return status;
+              },
+              py::arg("reel"), "A reel's status with its nearest symbol (a KReelStatusEx).");
 }
