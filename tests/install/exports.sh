@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The shared library exports exactly the names of EXPECTED: the C interface
-# and the class's public members.  A name that appears (an internal function
+# and the class's members.  A name that appears (an internal function
 # leaking) or disappears (an ABI break without a new SONAME) fails the test.
 #
 # Usage: exports.sh LIBRARY EXPECTED
