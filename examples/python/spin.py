@@ -18,7 +18,7 @@ import yarvo
 MOVING = 0x01  # bit of status_byte1 while a reel turns (the virtual board's flags)
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(prog="spin.py", description=__doc__.splitlines()[0])
     parser.add_argument("--reels", default="tamso-reel-definitions.xml", help="reel-definition file")
     parser.add_argument("--type", default="classic-20", help="reel type of every reel (default classic-20)")
