@@ -15,8 +15,9 @@
 #   make clean     remove the build directory
 #   make bench     build the release preset (build/release), run the
 #                  benchmarks and print their table (bench/run-benchmarks.sh)
-#   make package   Debian packages libyarvo1, libyarvo-dev and yarvo-tools
-#                  from a release build for /usr in PACKAGE_DIR (build/package)
+#   make package   Debian packages libyarvo1, libyarvo-dev, yarvo-tools and
+#                  python3-yarvo from a release build for /usr in PACKAGE_DIR
+#                  (build/package)
 #
 # Variables:
 #   PRESET     CMake preset: dev (default: Debug, the quickest to build on a

@@ -7,6 +7,8 @@
 #                  libyarvo.a, yarvo.pc, the CMake package
 #   yarvo-tools    component Tools:       yarvoctl, yarvo-sim and, in
 #                  <libdir>/yarvo/, the tracer and the virtual board's preload
+#   python3-yarvo  component Python:      the Python module yarvo in
+#                  /usr/lib/python3/dist-packages (when the build has it)
 #
 # The shared-library dependencies of libyarvo1 and yarvo-tools come from
 # dpkg-shlibdeps (dpkg-dev, file); libyarvo1 carries a shlibs file so that
@@ -35,6 +37,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL Runtime Development Tools)
+if(TARGET yarvo_python)
+  list(APPEND CPACK_COMPONENTS_ALL Python)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)   # name_version-revision_arch.deb
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${YARVO_PACKAGE_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -81,5 +86,25 @@ and traces the board transfers of a host program.  yarvo-sim runs an
 unmodified host program against virtual boards, through the kernel path
 (FUSE in a private mount namespace) with a live view and a control channel,
 or through its LD_PRELOAD transport.")
+
+# python3-yarvo: the module for Debian's python3 of the version it was built
+# for (the extension's file name carries that version).  dpkg-shlibdeps looks
+# for libyarvo.so.1 in the build tree, where no package owns it, so the
+# dependency on libyarvo1 is written here.
+if(TARGET yarvo_python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-yarvo)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(_python ${YARVO_PYTHON_VERSION_MAJOR}.${YARVO_PYTHON_VERSION_MINOR})
+  math(EXPR _python_next "${YARVO_PYTHON_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "libyarvo1 (= ${_yarvo_deb_version}), python3 (>= ${_python}), python3 (<< ${YARVO_PYTHON_VERSION_MAJOR}.${_python_next})")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+"Python module for the K-Mora Yarvo Board library
+import yarvo: yarvo.Board() opens the first board (Board(address=N) a given
+one), its methods are the library's operations in snake case returning
+values, and a failed call raises yarvo.BoardError with the status code and
+its name.  Typed (a .pyi stub); board exchanges release the GIL.")
+endif()
 
 include(CPack)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Check of the installed Debian packages (libyarvo1, libyarvo-dev,
-# yarvo-tools), as CI runs it after `apt-get install ./build/package/*.deb`:
-# a host program is built from the system's files alone, with pkg-config
-# (shared and static) and with find_package(Yarvo), and the installed tools
-# run, finding their preloaded libraries in /usr/lib/<multiarch>/yarvo.
+# yarvo-tools, python3-yarvo), as CI runs it after
+# `apt-get install ./build/package/*.deb`: C++ and C host programs are built
+# from the system's files alone, with pkg-config (shared and static) and
+# with find_package(Yarvo), the installed tools run, finding their preloaded
+# libraries in /usr/lib/<multiarch>/yarvo, and Debian's python3 imports the
+# installed module and runs the examples against the virtual board.
 #
 # Usage: check-installed.sh WORK_DIR
 set -euo pipefail
@@ -15,6 +17,7 @@ fi
 work=$1
 source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 consumer=$source/tests/install/consumer.cpp
+consumer_c=$source/tests/install/consumer.c
 reels=$source/examples/tamso-reel-definitions.xml
 multiarch=$(gcc -print-multiarch)
 lib=/usr/lib/$multiarch
@@ -35,14 +38,14 @@ mkdir -p "$work"
 cd "$work"
 
 step "packages and files"
-for p in libyarvo1 libyarvo-dev yarvo-tools; do
+for p in libyarvo1 libyarvo-dev yarvo-tools python3-yarvo; do
   if dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     pass "$p $(dpkg-query -W -f='${Version}' "$p") installed"
   else
     fail "package $p is not installed"
   fi
 done
-for f in /usr/include/yarvo.h "$lib/libyarvo.so.1" "$lib/libyarvo.so" "$lib/libyarvo.a" \
+for f in /usr/include/yarvo.h /usr/include/yarvo_c.h /usr/lib/python3/dist-packages/yarvo/__init__.pyi "$lib/libyarvo.so.1" "$lib/libyarvo.so" "$lib/libyarvo.a" \
          "$lib/pkgconfig/yarvo.pc" "$lib/cmake/Yarvo/YarvoConfig.cmake" /usr/bin/yarvoctl /usr/bin/yarvo-sim \
          "$lib/yarvo/libyarvo-trace.so" "$lib/yarvo/libyarvo-sim-preload.so" \
          /usr/share/yarvo/examples/tamso-reel-definitions.xml /usr/share/yarvo/examples/game.cpp; do
@@ -64,6 +67,12 @@ else
   fail "building consumer-pkgconfig failed"
 fi
 
+if gcc -std=c99 -Wall -Wextra -pedantic -Werror "$consumer_c" "${flags[@]}" -o consumer-c; then
+  ./consumer-c && pass "consumer-c (C99) runs" || fail "consumer-c failed"
+else
+  fail "building consumer-c failed"
+fi
+
 step "pkg-config --static: static library"
 read -r -a cflags <<<"$(pkg-config --cflags yarvo)"
 read -r -a libs <<<"$(pkg-config --static --libs yarvo)"
@@ -74,6 +83,11 @@ if g++ -std=c++17 "${cflags[@]}" "$consumer" "${libs[@]}" -o consumer-static; th
 else
   fail "building consumer-static failed"
 fi
+if gcc -std=c99 "${cflags[@]}" "$consumer_c" "${libs[@]}" -o consumer-c-static; then
+  ./consumer-c-static && pass "consumer-c-static runs" || fail "consumer-c-static failed"
+else
+  fail "building consumer-c-static failed"
+fi
 
 step "find_package(Yarvo)"
 if cmake -S "$source/tests/install" -B cmake-build -G Ninja >cmake-configure.log 2>&1 &&
@@ -82,6 +96,8 @@ if cmake -S "$source/tests/install" -B cmake-build -G Ninja >cmake-configure.log
     fail "find_package(Yarvo) did not take the installed package"
   ./cmake-build/consumer-shared && pass "consumer-shared runs" || fail "consumer-shared failed"
   ./cmake-build/consumer-static && pass "consumer-static (CMake) runs" || fail "consumer-static (CMake) failed"
+  ./cmake-build/consumer-c && pass "consumer-c (CMake) runs" || fail "consumer-c (CMake) failed"
+  ./cmake-build/consumer-c-static && pass "consumer-c-static (CMake) runs" || fail "consumer-c-static (CMake) failed"
 else
   cat cmake-configure.log cmake-build.log 2>/dev/null
   fail "the consumer project did not configure or build"
@@ -134,6 +150,24 @@ else
   cat spin.txt
   fail "yarvo-sim run --preload -- yarvoctl trace -- yarvoctl spin"
 fi
+step "python3-yarvo and the examples"
+version=$(dpkg-query -W -f='${Version}' python3-yarvo 2>/dev/null)
+got=$(cd / && /usr/bin/python3 -c 'import yarvo; print(yarvo.__version__)') && [[ $got == "${version%-*}" ]] &&
+  pass "import yarvo from / gives version $got" || fail "import yarvo gives '$got', package version $version"
+if gcc -std=c99 "$source/examples/c/spin.c" $(pkg-config --cflags --libs yarvo) -o spin-c &&
+   yarvo-sim run --preload -- ./spin-c "$reels" >spin-c.txt 2>&1; then
+  pass "the C example spins its reels to their symbols"
+else
+  cat spin-c.txt 2>/dev/null
+  fail "the C example failed"
+fi
+if yarvo-sim run --preload -- /usr/bin/python3 "$source/examples/python/spin.py" --reels "$reels" >spin-py.txt 2>&1; then
+  pass "the Python example spins its reels to their symbols"
+else
+  cat spin-py.txt
+  fail "the Python example failed"
+fi
+
 if [[ $kernel_path_ok != yes ]]; then
   skip "yarvo-sim kernel path: ${fuse_why:-$namespaces_why}"
 else

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # Install check: installs the build into a scratch prefix, then builds and runs
-# a small host program against it three ways: pkg-config with the shared
-# library, pkg-config --static with libyarvo.a, and find_package(Yarvo).
+# small host programs against it, in C++ and in C, three ways: pkg-config
+# with the shared library, pkg-config --static with libyarvo.a, and
+# find_package(Yarvo); the C example and, where the build has it, the Python
+# module and its example run from the installed files.
 #
-# Usage: check.sh BUILD_DIR SOURCE_DIR WORK_DIR LIBDIR VERSION CXX CXXFLAGS LDFLAGS GENERATOR
-# (run by CTest as the test "install"; CXXFLAGS and LDFLAGS are split on spaces)
+# Usage: check.sh BUILD_DIR SOURCE_DIR WORK_DIR LIBDIR VERSION CXX CXXFLAGS LDFLAGS GENERATOR CC CFLAGS
+# (run by CTest as the test "install"; CXXFLAGS, CFLAGS and LDFLAGS are split on spaces)
 #
 # Environment: YARVO_TARGET_RUNNER, a command put in front of the programs it
 # builds (the i386 build's runner); YARVO_MACHINE_FILE, the machine probe's
 # file, which decides what is skipped.
 set -euo pipefail
 
-if [[ $# -ne 9 ]]; then
-  sed -n '2,7s/^# \{0,1\}//p' "$0" >&2
+if [[ $# -ne 11 ]]; then
+  sed -n '2,9s/^# \{0,1\}//p' "$0" >&2
   exit 2
 fi
-build=$1 source=$2 work=$3 libdir=$4 version=$5 cxx=$6 cxxflags=$7 ldflags=$8 generator=$9
+build=$1 source=$2 work=$3 libdir=$4 version=$5 cxx=$6 cxxflags=$7 ldflags=$8 generator=$9 cc=${10} cflags=${11}
 read -r -a cxxflags <<<"$cxxflags"
+read -r -a cflags_build <<<"$cflags"
 read -r -a ldflags <<<"$ldflags"
 read -r -a runner <<<"${YARVO_TARGET_RUNNER:-}"
 exec32=yes exec32_why=""
@@ -29,6 +32,8 @@ fi
 prefix=$work/prefix
 lib=$prefix/$libdir
 consumer=$source/tests/install/consumer.cpp
+consumer_c=$source/tests/install/consumer.c
+c99=(-std=c99 -Wall -Wextra -pedantic -Werror)
 failures=0
 
 step() { echo "== $*"; }
@@ -45,7 +50,7 @@ sed 's/^/   /' "$work/install.log"
 
 step "installed files"
 major=${version%%.*}
-for f in include/yarvo.h "$libdir/libyarvo.a" "$libdir/libyarvo.so.$version" \
+for f in include/yarvo.h include/yarvo_c.h "$libdir/libyarvo.a" "$libdir/libyarvo.so.$version" \
          "$libdir/pkgconfig/yarvo.pc" "$libdir/cmake/Yarvo/YarvoConfig.cmake" \
          "$libdir/cmake/Yarvo/YarvoConfigVersion.cmake" share/yarvo/examples/tamso-reel-definitions.xml \
          share/yarvo/examples/game.cpp; do
@@ -61,6 +66,8 @@ done
 if grep -Eq '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]tinyxml' "$prefix/include/yarvo.h"; then
   fail "yarvo.h includes a TinyXML header"
 fi
+exports=$(nm -D --defined-only "$lib/libyarvo.so.$version" | awk '{ print $3 }' | grep -Evc '^(yarvo_|_ZN5Yarvo)' || true)
+[[ $exports -eq 0 ]] || fail "libyarvo.so.$version exports $exports names other than yarvo_* and the class's"
 
 export PKG_CONFIG_PATH=$lib/pkgconfig${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}
 
@@ -79,6 +86,10 @@ needed "$work/consumer-pkgconfig" | grep -qx "libyarvo.so.$major" ||
   fail "consumer-pkgconfig does not load libyarvo.so.$major"
 LD_LIBRARY_PATH=$lib "${runner[@]}" "$work/consumer-pkgconfig" || fail "consumer-pkgconfig failed"
 
+step "pkg-config: a C program"
+"$cc" "${c99[@]}" "${cflags_build[@]}" "$consumer_c" "${flags[@]}" "${ldflags[@]}" -o "$work/consumer-c"
+LD_LIBRARY_PATH=$lib "${runner[@]}" "$work/consumer-c" || fail "consumer-c failed"
+
 step "pkg-config --static: static library"
 read -r -a cflags <<<"$(pkg-config --cflags yarvo)"
 read -r -a libs <<<"$(pkg-config --static --libs yarvo)"
@@ -90,11 +101,14 @@ if needed "$work/consumer-pkgconfig-static" | grep -q '^libyarvo'; then
   fail "consumer-pkgconfig-static loads a shared libyarvo"
 fi
 "${runner[@]}" "$work/consumer-pkgconfig-static" || fail "consumer-pkgconfig-static failed"
+"$cc" "${c99[@]}" "${cflags_build[@]}" "${cflags[@]}" "$consumer_c" "${libs[@]}" "${ldflags[@]}" \
+  -o "$work/consumer-c-static"
+"${runner[@]}" "$work/consumer-c-static" || fail "consumer-c-static failed"
 
 step "find_package(Yarvo)"
 cmake -S "$source/tests/install" -B "$work/cmake-build" -G "$generator" \
-  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" \
-  -DCMAKE_CXX_FLAGS="${cxxflags[*]}" -DCMAKE_EXE_LINKER_FLAGS="${ldflags[*]}" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc" \
+  -DCMAKE_CXX_FLAGS="${cxxflags[*]}" -DCMAKE_C_FLAGS="${cflags_build[*]}" -DCMAKE_EXE_LINKER_FLAGS="${ldflags[*]}" \
   >"$work/cmake-configure.log" || { cat "$work/cmake-configure.log"; fail "configuring the consumer project failed"; }
 if cmake --build "$work/cmake-build" >"$work/cmake-build.log"; then
   # CMake records the imported library's directory as RPATH: no LD_LIBRARY_PATH.
@@ -102,6 +116,8 @@ if cmake --build "$work/cmake-build" >"$work/cmake-build.log"; then
   needed "$work/cmake-build/consumer-shared" | grep -qx "libyarvo.so.$major" ||
     fail "consumer-shared does not load libyarvo.so.$major"
   "${runner[@]}" "$work/cmake-build/consumer-static" || fail "consumer-static failed"
+  "${runner[@]}" "$work/cmake-build/consumer-c" || fail "consumer-c (CMake) failed"
+  "${runner[@]}" "$work/cmake-build/consumer-c-static" || fail "consumer-c-static (CMake) failed"
 else
   cat "$work/cmake-build.log"
   fail "building the consumer project failed"
@@ -130,6 +146,30 @@ elif [[ -x $prefix/bin/yarvoctl ]]; then
   else
     cat "$work/trace.out"
     fail "the installed yarvoctl trace failed"
+  fi
+fi
+
+# The C example built with pkg-config, and the Python module with its
+# example, from the installed files, against the installed virtual board.
+if [[ -x $prefix/bin/yarvo-sim ]]; then
+  step "examples against the installed yarvo-sim --preload"
+  asan=${ASAN_OPTIONS:-}
+  under_sim=(env "ASAN_OPTIONS=${asan:+$asan:}verify_asan_link_order=0" "$prefix/bin/yarvo-sim" run --preload --)
+  reels=$source/examples/tamso-reel-definitions.xml
+  "$cc" "${c99[@]}" "${cflags_build[@]}" "$source/examples/c/spin.c" "${flags[@]}" "${ldflags[@]}" -o "$work/spin-c"
+  LD_LIBRARY_PATH=$lib "${under_sim[@]}" "$work/spin-c" "$reels" >"$work/spin-c.txt" 2>&1 ||
+    { cat "$work/spin-c.txt"; fail "the C example failed"; }
+  python_dir=$(find "$prefix/lib" -path '*/dist-packages/yarvo' -type d 2>/dev/null | head -n 1)
+  if [[ -n $python_dir ]]; then
+    python_dir=$(dirname "$python_dir")
+    echo "   python module in ${python_dir#$prefix/}"
+    # From another directory and without LD_LIBRARY_PATH: the module finds
+    # libyarvo.so.1 from its own place.
+    got=$(cd / && PYTHONPATH=$python_dir /usr/bin/python3 -c 'import yarvo; print(yarvo.__version__)') ||
+      fail "import yarvo from the installed tree failed"
+    [[ $got == "$version" ]] || fail "yarvo.__version__ is '$got', not $version"
+    PYTHONPATH=$python_dir "${under_sim[@]}" /usr/bin/python3 "$source/examples/python/spin.py" --reels "$reels" \
+      >"$work/spin-py.txt" 2>&1 || { cat "$work/spin-py.txt"; fail "the Python example failed"; }
   fi
 fi
 

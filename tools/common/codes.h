@@ -1,5 +1,5 @@
 // Names of the library's status codes, for programs that print them.  The
-// library itself produces no text; the tools keep the table.
+// table is the library's own (lib/status_codes.h, yarvo_status_name()).
 #ifndef YARVO_TOOLS_CODES_H
 #define YARVO_TOOLS_CODES_H
 
