@@ -3,11 +3,11 @@
 //
 // A reel type is a `reel-def` element under the root `tamso-reel-definitions`.
 // Its `params`, `symbol-table` and `ramp-table` children are decoded straight
-// into the reel's ReelDataDef record, value by value, so a reel type that is
-// rejected part-way leaves the values read before the faulty item in the
-// record and everything after it (the ramp table count included) as it was.
-// Counts are checked against their arrays before they are stored, so a
-// record never claims more symbols, entries or tables than it can hold.
+// into the reel's ReelDataDef record, value by value.  A decode that fails,
+// or a board step after it, leaves the record with a ramp table count of 0:
+// the reel has no usable definition until a configuration succeeds.  Counts
+// are checked against their arrays before they are stored, so a record never
+// claims more symbols, entries or tables than it can hold.
 //
 // Element and attribute names match exactly.  Only elements are considered:
 // a comment or a text node that happens to read "params" is not a `params`
@@ -15,9 +15,7 @@
 // NextSiblingElement.
 #include "yarvo.h"
 
-#include <cstdio>
 #include <cstring>
-#include <new>
 
 #include <tinyxml.h>
 
@@ -95,34 +93,6 @@ bool decodeRamp(const TiXmlElement* ramp, KReelRampTable* table) {
     return true;
 }
 
-// Loads a reel-definition file into a new document.  Null when the file
-// cannot be opened, read or parsed (or memory runs out), and when the screen
-// refuses it as unsafe for the parser (nesting too deep, broken encoding):
-// the caller's document is then left as it was.  The file is opened once, so
-// the parser reads exactly what the screen has seen.
-TiXmlDocument* loadDocument(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return nullptr;
-    TiXmlDocument* document = nullptr;
-    if (yarvo::detail::reelFileIsSafeToParse(file) && std::fseek(file, 0, SEEK_SET) == 0) {
-        document = new (std::nothrow) TiXmlDocument();
-    }
-    if (document != nullptr) {
-        bool loaded = false;
-        try {
-            loaded = document->LoadFile(file, TIXML_DEFAULT_ENCODING);
-        } catch (...) {
-            loaded = false;  // the parser's own allocations must not escape
-        }
-        if (!loaded) {
-            delete document;
-            document = nullptr;
-        }
-    }
-    std::fclose(file);
-    return document;
-}
-
 }  // namespace
 
 bool Yarvo::VendorSetReelFilePath(char* path) {
@@ -136,7 +106,7 @@ bool Yarvo::VendorSetReelFilePath(char* path) {
         setLastError(ReelMsgPathTooLong);
         return false;
     }
-    TiXmlDocument* document = loadDocument(path);
+    TiXmlDocument* document = yarvo::detail::loadReelFile(path, nullptr);
     if (document == nullptr) {
         setLastError(ReelMsgFileLoadFailed);
         return false;
@@ -159,7 +129,7 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
     // The file is read from disk once; afterwards only a new
     // VendorSetReelFilePath brings in changes.
     if (!reelDocumentLoaded) {
-        TiXmlDocument* document = loadDocument(reelFilePath);
+        TiXmlDocument* document = yarvo::detail::loadReelFile(reelFilePath, nullptr);
         if (document == nullptr) {
             setLastError(ReelMsgFileLoadFailed);
             return false;
@@ -173,8 +143,12 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
         setLastError(ReelMsgReelTypeNotFound);
         return false;
     }
+    // From here the record is being rewritten: until this call succeeds the
+    // reel has no usable definition (a ramp table count of 0 says so), so no
+    // symbol-level operation runs on a mix of two types.
     ReelDataDef* data = &reelData[reel];
     if (!loadAllReelData(reelDef, data)) {
+        data->rampTableCount = 0;
         setLastError(ReelMsgReelDataError);
         return false;
     }
@@ -193,7 +167,7 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
     request[6] = static_cast<unsigned char>(data->params.positionDetectionMethod);
     request[7] = static_cast<unsigned char>(data->params.tamperDetectionMethod);
     request[8] = data->params.errorDeadband;
-    unsigned char response[yarvo::wire::kMaxResponsePayload + 3];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long responseLength = 0;
 
     RampTableDef* first = &data->rampTables[0];
@@ -202,6 +176,7 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
         !SetDutyCycle(reel, data->params.dutyCycleOff, data->params.dutyCycleOn) ||
         !SpinRampUp(reel, &first->rampUp) || !SpinRampDown(reel, &first->rampDown)) {
         reelConfigured[reel] = false;
+        data->rampTableCount = 0;
         return false;
     }
 
@@ -277,6 +252,8 @@ bool Yarvo::decodeSymbolTable(TiXmlNode* node, SymbolTableDef* data) {
     if (table == nullptr || data == nullptr) return false;
     int value = 0;
     if (!readInt(table, "steps-per-turn", &value)) return false;
+    // The board takes a turn of at most 16 bits of half steps.
+    if (static_cast<unsigned int>(value) > kMaxStepsPerTurn) return false;
     data->stepsPerTurn = static_cast<unsigned int>(value);
     if (!readInt(table, "symbols-per-turn", &value)) return false;
     const unsigned char count = static_cast<unsigned char>(value);

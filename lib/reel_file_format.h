@@ -18,6 +18,7 @@ constexpr char kRampDownName[] = "ramp-down";
 constexpr unsigned kMaxSymbols = 200;      // on the stored 8-bit symbols-per-turn
 constexpr unsigned kMaxRampEntries = 60;   // on the stored 8-bit num-entries
 constexpr unsigned kMaxRampTables = 25;
+constexpr unsigned kMaxStepsPerTurn = 32767;  // a turn of 2 x 32767 half steps fits 16 bits
 
 // Compares two texts ignoring the case of ASCII letters only, whatever the
 // host's locale says about other characters.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "reel_file_check.h"
 #include "reel_file_format.h"
@@ -270,17 +271,15 @@ bool Checker::checkSymbolTable(const TiXmlElement* t, SymbolTableDef* data, bool
     *turnKnown = false;
     if (readInt(t, label, "steps-per-turn", &v)) {
         data->stepsPerTurn = static_cast<unsigned int>(v);
-        *turnKnown = v > 0;
-        const uint32_t turn = 2u * data->stepsPerTurn;
-        if (v <= 0) {
+        *turnKnown = v > 0 && data->stepsPerTurn <= kMaxStepsPerTurn;
+        if (v == 0) {
             warning(findAttribute(t, "steps-per-turn"), label, "steps-per-turn",
-                    std::to_string(v) + " gives a turn of " + std::to_string(turn) +
-                        " half steps: no reel position can be placed among the symbols");
-        } else if (turn > 0xFFFFu || turn / 2u != data->stepsPerTurn) {
-            warning(findAttribute(t, "steps-per-turn"), label, "steps-per-turn",
-                    "a turn of 2 x " + std::to_string(v) +
-                        " half steps does not fit in 16 bits; the board receives " +
-                        std::to_string(turn & 0xFFFFu));
+                    "0 gives a turn of 0 half steps: no reel position can be placed among the symbols");
+        } else if (data->stepsPerTurn > kMaxStepsPerTurn) {
+            error(findAttribute(t, "steps-per-turn"), label, "steps-per-turn",
+                  std::to_string(v) + " is above " + std::to_string(kMaxStepsPerTurn) +
+                      ": a turn of that many full steps does not fit the board's 16 bits of half steps");
+            ok = false;
         }
     } else {
         ok = false;
@@ -585,36 +584,33 @@ ReelFileReport checkReelFile(const std::string& path, const char* onlyType) {
     report.path = path;
     Diagnostic failed;
     failed.severity = Severity::Error;
-    // Loaded as the library loads it: one open file, screened before the
-    // parser may read it.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        failed.message = std::string("cannot be opened (") + std::strerror(errno) +
-                         "): configuring any reel fails with ReelMsgFileLoadFailed (27)";
+    // Loaded by the library's own loader.
+    yarvo::detail::ReelFileLoad load;
+    std::unique_ptr<TiXmlDocument> owned(yarvo::detail::loadReelFile(path.c_str(), &load));
+    if (!owned) {
+        failed.line = load.status == yarvo::detail::ReelFileLoad::Refused ? load.screening.row : load.row;
+        failed.column = load.status == yarvo::detail::ReelFileLoad::Refused ? load.screening.column : load.column;
+        switch (load.status) {
+        case yarvo::detail::ReelFileLoad::CannotOpen:
+            failed.message = std::string("cannot be opened (") + std::strerror(load.systemError) + ")";
+            break;
+        case yarvo::detail::ReelFileLoad::Refused:
+            failed.message = "refused before parsing (elements nested deeper than " +
+                             std::to_string(yarvo::detail::kMaxReelFileNesting) +
+                             ", broken UTF-8, a malformed character reference or a byte the host's locale decides)";
+            break;
+        case yarvo::detail::ReelFileLoad::ParseFailed:
+            failed.message = load.parserError;
+            break;
+        default:
+            failed.message = "cannot be read";
+            break;
+        }
+        failed.message += ": configuring any reel fails with ReelMsgFileLoadFailed (27)";
         report.diagnostics.push_back(failed);
         return report;
     }
-    const bool safe = yarvo::detail::reelFileIsSafeToParse(file) && std::fseek(file, 0, SEEK_SET) == 0;
-    TiXmlDocument document;
-    const bool loaded = safe && document.LoadFile(file, TIXML_DEFAULT_ENCODING);
-    std::fclose(file);
-    if (!safe) {
-        failed.message = "refused before parsing (elements nested deeper than " +
-                         std::to_string(yarvo::detail::kMaxReelFileNesting) +
-                         ", NUL bytes, broken UTF-8, a malformed character reference, non-ASCII "
-                         "bytes inside a tag or an unusual XML declaration): configuring any reel "
-                         "fails with ReelMsgFileLoadFailed (27)";
-        report.diagnostics.push_back(failed);
-        return report;
-    }
-    if (!loaded) {
-        failed.line = document.ErrorRow();
-        failed.column = document.ErrorCol();
-        failed.message = std::string(document.ErrorDesc()) +
-                         ": configuring any reel fails with ReelMsgFileLoadFailed (27)";
-        report.diagnostics.push_back(failed);
-        return report;
-    }
+    const TiXmlDocument& document = *owned;
     report.loaded = true;
     Checker checker(report);
     checker.run(document, onlyType);
