@@ -403,6 +403,41 @@ Screening screenReelText(const char* text) {
     return result;
 }
 
+TiXmlDocument* parseReelText(char* text, size_t size, ReelFileLoad* load) {
+    ReelFileLoad scratch;
+    ReelFileLoad& r = load != nullptr ? *load : scratch;
+    const size_t length = normaliseLineEnds(text, size);
+    std::memset(text + length, 0, size + kScreenPadding - length);
+    r.screening = screenReelText(text);
+    if (r.screening.refusal != Refusal::None) {
+        r.status = ReelFileLoad::Refused;
+        return nullptr;
+    }
+    TiXmlDocument* document = new (std::nothrow) TiXmlDocument();
+    if (document == nullptr) {
+        r.status = ReelFileLoad::OutOfMemory;
+        return nullptr;
+    }
+    try {
+        document->Parse(text, nullptr, TIXML_DEFAULT_ENCODING);
+        if (document->Error()) {
+            r.status = ReelFileLoad::ParseFailed;
+            std::strncpy(r.parserError, document->ErrorDesc(), sizeof r.parserError - 1);
+            r.row = document->ErrorRow();
+            r.column = document->ErrorCol();
+        } else {
+            r.status = ReelFileLoad::Loaded;
+        }
+    } catch (...) {
+        r.status = ReelFileLoad::OutOfMemory;  // the parser's own allocations must not escape
+    }
+    if (r.status != ReelFileLoad::Loaded) {
+        delete document;
+        document = nullptr;
+    }
+    return document;
+}
+
 TiXmlDocument* loadReelFile(const char* path, ReelFileLoad* load, unsigned long long maxBytes) {
     ReelFileLoad scratch;
     ReelFileLoad& r = load != nullptr ? *load : scratch;
@@ -459,33 +494,7 @@ TiXmlDocument* loadReelFile(const char* path, ReelFileLoad* load, unsigned long 
         return nullptr;
     }
 
-    const size_t length = normaliseLineEnds(text, size);
-    std::memset(text + length, 0, size + kScreenPadding - length);
-    r.screening = screenReelText(text);
-    TiXmlDocument* document = nullptr;
-    if (r.screening.refusal != Refusal::None) {
-        r.status = ReelFileLoad::Refused;
-    } else if ((document = new (std::nothrow) TiXmlDocument()) == nullptr) {
-        r.status = ReelFileLoad::OutOfMemory;
-    } else {
-        try {
-            document->Parse(text, nullptr, TIXML_DEFAULT_ENCODING);
-            if (document->Error()) {
-                r.status = ReelFileLoad::ParseFailed;
-                std::strncpy(r.parserError, document->ErrorDesc(), sizeof r.parserError - 1);
-                r.row = document->ErrorRow();
-                r.column = document->ErrorCol();
-            } else {
-                r.status = ReelFileLoad::Loaded;
-            }
-        } catch (...) {
-            r.status = ReelFileLoad::OutOfMemory;  // the parser's own allocations must not escape
-        }
-        if (r.status != ReelFileLoad::Loaded) {
-            delete document;
-            document = nullptr;
-        }
-    }
+    TiXmlDocument* document = parseReelText(text, size, &r);
     delete[] text;
     return document;
 }

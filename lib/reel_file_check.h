@@ -85,6 +85,11 @@ struct ReelFileLoad {
     int column = 0;
 };
 
+// The text part of loadReelFile: `text` holds `size` bytes of the file and
+// room for kScreenPadding more; its line ends are normalised in place, then
+// it is screened and parsed.
+TiXmlDocument* parseReelText(char* text, size_t size, ReelFileLoad* load);
+
 // Loads a reel-definition file: opens it without blocking, refuses what is
 // not a regular file or larger than maxBytes, reads it whole, normalises
 // line ends, screens it and has TinyXML parse the same bytes.  Returns the
