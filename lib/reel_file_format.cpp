@@ -14,13 +14,9 @@ namespace yarvo::format {
 
 namespace {
 
-// Reads the numbered integer attributes of an element (s000, s001, ... or
-// r000, r001, ...) in index order.  Files list them in that order, so each
-// name is looked for first just after the attribute found for the previous
-// index, and from the element's first attribute only when it is not there.
-// The parser refuses an element that repeats an attribute name, so both
-// searches find the same attribute, without a search from the start (and a
-// formatted name) for each of 200 symbols or 60 ramp entries.
+// The numbered attributes of an element (s000, s001, ... or r000, ...), in
+// index order.  Files list them in that order, so each is looked for first
+// just after the previous one (names are unique: TinyXML refuses repeats).
 class NumberedAttributes {
 public:
     NumberedAttributes(const TiXmlElement& element, char letter)

@@ -74,16 +74,10 @@ inline bool nearestSymbol(const SymbolTableDef& t, uint32_t position, bool forwa
 }
 
 // Distance from symbol `from` to symbol `to` walking in the given direction:
-// the sum of the gaps passed, where the gap across the end of the turn counts
-// T - p[N-1] + p[0] either way.  0 when the two are equal or either index is
-// not a symbol.
-//
-// The gaps telescope.  Summed modulo 2^32 (the arithmetic of every position
-// here), the gaps from `from` up to `to` add to p[to] - p[from], and a walk
-// that crosses the end adds p[N-1] - p[from] + (T - p[N-1] + p[0]) +
-// p[to] - p[0] = T + p[to] - p[from]; backwards likewise.  So the sum is
-// worked out in constant time, with the same result for every table,
-// ascending or not, as walking the gaps one by one.
+// the sum of the gaps passed, the gap across the end of the turn counting
+// T - p[N-1] + p[0].  0 when the two are equal or either is not a symbol.
+// Modulo 2^32 the gaps telescope to p[to] - p[from], plus T when the walk
+// crosses the end, for every table, ascending or not.
 inline uint32_t interSymbolDistance(const SymbolTableDef& t, unsigned char from, unsigned char to,
                                     bool forward) {
     const unsigned n = t.symbolsPerTurn;
