@@ -59,6 +59,8 @@ public:
     Verdict document();
     Refusal refusal() const { return refusal_; }
     const Byte* refusedAt() const { return where_; }
+    Unfinished unfinished() const { return unfinished_; }
+    const Byte* openedAt() const { return open_; }
     bool utf8() const { return encoding_ == Encoding::Utf8; }
 
 private:
@@ -66,6 +68,12 @@ private:
         refusal_ = why;
         where_ = where;
         return Verdict::Refuse;
+    }
+    // The text ended inside something that began at `start`: TinyXML fails.
+    Verdict ended(Unfinished what, const Byte* start) {
+        unfinished_ = what;
+        open_ = start;
+        return Verdict::Stop;
     }
     bool at(const char* s) const { return std::strncmp(reinterpret_cast<const char*>(p_), s, std::strlen(s)) == 0; }
     // Moves past the next `end`; false, at the end of the text, when there is none.
@@ -109,8 +117,11 @@ private:
     const Byte* p_;
     Encoding encoding_ = Encoding::Unknown;
     unsigned depth_ = 0;
+    const Byte* openElements_[kMaxReelFileNesting] = {};  // where each open element begins
     Refusal refusal_ = Refusal::None;
     const Byte* where_ = nullptr;
+    Unfinished unfinished_ = Unfinished::None;
+    const Byte* open_ = nullptr;
 };
 
 Verdict Scanner::document() {
@@ -133,13 +144,14 @@ Verdict Scanner::node(bool topLevel) {
     if (startsWithIgnoringCase(p_, nullptr, "<?xml")) {
         return declaration(topLevel);
     }
+    const Byte* start = p_;
     if (at("<!--")) {
         p_ += 4;
-        return skipPast("-->") ? Verdict::Go : Verdict::Stop;
+        return skipPast("-->") ? Verdict::Go : ended(Unfinished::Comment, start);
     }
     if (at("<![CDATA[")) {
         p_ += 9;
-        if (!skipPast("]]>")) return Verdict::Stop;
+        if (!skipPast("]]>")) return ended(Unfinished::Markup, start);
         return *p_ == '\0' ? Verdict::Stop : Verdict::Go;
     }
     if (!at("<!") && isNameStart(p_[1])) {
@@ -148,7 +160,7 @@ Verdict Scanner::node(bool topLevel) {
     // "<!DOCTYPE ...>", another processing instruction, a stray end tag:
     // TinyXML keeps it up to the first '>'.
     ++p_;
-    return skipPast(">") ? Verdict::Go : Verdict::Stop;
+    return skipPast(">") ? Verdict::Go : ended(Unfinished::Markup, start);
 }
 
 Verdict Scanner::declaration(bool topLevel) {
@@ -226,6 +238,7 @@ Verdict Scanner::element() {
     skipName();
     if (*p_ == '\0') return Verdict::Stop;
     if (++depth_ > kMaxReelFileNesting) return refuse(Refusal::TooDeep, start);
+    openElements_[depth_ - 1] = start;
     for (;;) {
         skipSpace();
         if (*p_ == '\0') return Verdict::Stop;
@@ -267,6 +280,7 @@ Verdict Scanner::attribute(const Byte** value, const Byte** valueEnd) {
     if (quote == '"' || quote == '\'') {
         *value = ++p_;
         const Verdict v = text(quote);
+        if (v == Verdict::Stop && *p_ == '\0') return ended(Unfinished::Value, *value - 1);
         if (v != Verdict::Go) return v;
         *valueEnd = p_++;
         return *p_ == '\0' ? Verdict::Stop : Verdict::Go;
@@ -283,13 +297,15 @@ Verdict Scanner::attribute(const Byte** value, const Byte** valueEnd) {
 }
 
 Verdict Scanner::content() {
+    const Byte* element = openElements_[depth_ - 1];
     skipSpace();
     for (;;) {
-        if (*p_ == '\0') return Verdict::Stop;  // the end tag is missing
+        if (*p_ == '\0') return ended(Unfinished::Element, element);  // the end tag is missing
         if (*p_ != '<') {
             const Verdict v = text('<');
+            if (v == Verdict::Stop && *p_ == '\0') return ended(Unfinished::Element, element);
             if (v != Verdict::Go) return v;
-            if (p_[1] == '\0') return Verdict::Stop;
+            if (p_[1] == '\0') return ended(Unfinished::Element, element);
         } else if (p_[1] == '/') {
             return Verdict::Go;
         } else {
@@ -355,7 +371,7 @@ Verdict Scanner::reference() {
 
 // Line and column of `where`, counted as TinyXML counts them: lines from 1,
 // a tab to the next multiple of 4, in UTF-8 one column a character.
-void locate(const Byte* text, const Byte* where, bool utf8, Screening* out) {
+void locate(const Byte* text, const Byte* where, bool utf8, int* outRow, int* outColumn) {
     int row = 1;
     int column = 0;
     for (const Byte* p = text; p < where; ++p) {
@@ -368,8 +384,8 @@ void locate(const Byte* text, const Byte* where, bool utf8, Screening* out) {
             ++column;
         }
     }
-    out->row = row;
-    out->column = column + 1;
+    *outRow = row;
+    *outColumn = column + 1;
 }
 
 // TinyXML's file loader turns CR LF and a lone CR into LF, up to the first
@@ -398,7 +414,18 @@ Screening screenReelText(const char* text) {
     Scanner scanner(begin);
     if (scanner.document() == Verdict::Refuse) {
         result.refusal = scanner.refusal();
-        locate(begin, scanner.refusedAt(), scanner.utf8(), &result);
+        locate(begin, scanner.refusedAt(), scanner.utf8(), &result.row, &result.column);
+    } else if (scanner.unfinished() != Unfinished::None) {
+        result.unfinished = scanner.unfinished();
+        locate(begin, scanner.openedAt(), scanner.utf8(), &result.openRow, &result.openColumn);
+        int endColumn = 0;
+        locate(begin, begin + std::strlen(text), scanner.utf8(), &result.endRow, &endColumn);
+        if (result.unfinished == Unfinished::Element) {
+            const Byte* name = scanner.openedAt() + 1;
+            size_t n = 0;
+            while (n < sizeof result.openName - 1 && isNameChar(name[n])) ++n;
+            std::memcpy(result.openName, name, n);
+        }
     }
     return result;
 }

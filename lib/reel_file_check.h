@@ -53,10 +53,19 @@ enum class Refusal {
     LocaleDependent,     // a byte whose reading depends on the host's locale
 };
 
+// What the text ends inside of, when it ends before TinyXML is done (TinyXML
+// then fails, often without saying where).
+enum class Unfinished { None, Element, Value, Comment, Markup };
+
 struct Screening {
     Refusal refusal = Refusal::None;
     int row = 0;     // 1-based line and column of the refusal, as TinyXML counts them
     int column = 0;
+    Unfinished unfinished = Unfinished::None;
+    int openRow = 0;     // where the unfinished element, value, comment or markup begins
+    int openColumn = 0;
+    int endRow = 0;      // the line the text ends on
+    char openName[32] = {};  // the unfinished element's name (cut to 31 bytes)
 };
 
 // Screens a text with line ends already normalised (as TinyXML's loader does
