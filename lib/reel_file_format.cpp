@@ -56,6 +56,23 @@ private:
 };
 static_assert(kMaxSymbols < 1000 && kMaxRampEntries < 1000, "numbered attributes have three digits");
 
+// The eight attributes of `params`, in the decoding order, and how each is kept.
+struct ParamField {
+    const char* name;
+    Storage storage;
+};
+const ParamField kParamFields[] = {
+    {"position-detection-method", Storage::SentLow8Bits}, {"tamper-detection-method", Storage::SentLow8Bits},
+    {"duty-cycle-off", Storage::Low8Bits},                {"duty-cycle-on", Storage::Low8Bits},
+    {"tab-width", Storage::Low8Bits},                     {"tab-type", Storage::SentLow8Bits},
+    {"tab-offset", Storage::Low8Bits},                    {"error-deadband", Storage::Low8Bits},
+};
+
+bool isNumbered(const char* name, char letter) {
+    return name[0] == letter && name[1] >= '0' && name[1] <= '9' && name[2] >= '0' && name[2] <= '9' &&
+           name[3] >= '0' && name[3] <= '9' && name[4] == '\0';
+}
+
 const TiXmlAttribute* findAttribute(const TiXmlElement& element, const char* name) {
     for (const TiXmlAttribute* a = element.FirstAttribute(); a != nullptr; a = a->Next()) {
         if (std::strcmp(a->Name(), name) == 0) return a;
@@ -145,20 +162,10 @@ bool decodeRamp(Decoding& d, const Place& place, KReelRampTable* table) {
 
 bool params(Decoding& d, const TiXmlElement& element, ReelParamDef* data) {
     const Place place{Part::Params, 0, &element};
-    struct Field {
-        const char* name;
-        Storage storage;
-    };
-    static const Field fields[] = {
-        {"position-detection-method", Storage::SentLow8Bits}, {"tamper-detection-method", Storage::SentLow8Bits},
-        {"duty-cycle-off", Storage::Low8Bits},                {"duty-cycle-on", Storage::Low8Bits},
-        {"tab-width", Storage::Low8Bits},                     {"tab-type", Storage::SentLow8Bits},
-        {"tab-offset", Storage::Low8Bits},                    {"error-deadband", Storage::Low8Bits},
-    };
     bool ok = true;
     for (unsigned i = 0; i < 8 && (ok || d.observed()); ++i) {
         int value = 0;
-        if (!d.integer(place, fields[i].name, fields[i].storage, &value)) {
+        if (!d.integer(place, kParamFields[i].name, kParamFields[i].storage, &value)) {
             ok = false;
             continue;
         }
@@ -278,6 +285,29 @@ bool reelType(Decoding& d, const TiXmlElement& reelDef, ReelDataDef* data) {
 }
 
 }  // namespace
+
+bool readsAttribute(Part part, const char* name) {
+    auto is = [name](const char* known) { return std::strcmp(name, known) == 0; };
+    switch (part) {
+    case Part::ReelDef: return is("type");
+    case Part::Params:
+        for (const ParamField& field : kParamFields) {
+            if (is(field.name)) return true;
+        }
+        return false;
+    case Part::SymbolTable: return isNumbered(name, 's') || is("steps-per-turn") || is("symbols-per-turn");
+    case Part::RampTable: return is("speed") || is("step-type");
+    case Part::RampUp:
+    case Part::RampDown: return isNumbered(name, 'r') || is("num-entries");
+    }
+    return false;
+}
+
+bool readsChild(Part part, const char* name) {
+    auto is = [name](const char* known) { return std::strcmp(name, known) == 0; };
+    if (part == Part::ReelDef) return is(kParamsName) || is(kSymbolTableName) || is(kRampTableName);
+    return part == Part::RampTable && (is(kRampUpName) || is(kRampDownName));
+}
 
 const TiXmlElement* firstReelDef(const TiXmlDocument& document) {
     const TiXmlElement* root = document.FirstChildElement(kRootName);

@@ -98,6 +98,11 @@ public:
     virtual void elementDone(const Place& place, bool accepted) = 0;
 };
 
+// Whether the decoder reads an attribute of that name in a part (s000 ...
+// and r000 ... by their form), or a child element of that name.
+bool readsAttribute(Part part, const char* name);
+bool readsChild(Part part, const char* name);
+
 // Decode into the record, value by value, in the library's order; true when
 // the reel type is accepted.  Without an observer the first rejection ends
 // the decode.  With one it goes on wherever the rest does not depend on
