@@ -201,7 +201,8 @@ void Checker::integerRead(const Place& place, const TiXmlAttribute& attribute, i
 
 void Checker::rejected(const Place& place, Rejection rule, const TiXmlBase* where, const char* name,
                        unsigned value) {
-    const auto* attribute = static_cast<const TiXmlAttribute*>(where);
+    // The attribute's text, where `where` is the attribute.
+    auto text = [where] { return "\"" + std::string(static_cast<const TiXmlAttribute*>(where)->Value()) + "\""; };
     if (place.part == Part::SymbolTable && name[0] == 's') previous_ = nullptr;
     switch (rule) {
     case Rejection::MissingElement: {
@@ -214,7 +215,7 @@ void Checker::rejected(const Place& place, Rejection rule, const TiXmlBase* wher
         error(where, label(place), name, "required attribute is missing" + misspelt(place, name, false, &where));
         break;
     case Rejection::NotAnInteger:
-        error(where, label(place), name, "\"" + std::string(attribute->Value()) + "\" does not begin with an integer");
+        error(where, label(place), name, text() + " does not begin with an integer");
         break;
     case Rejection::AboveLimit:
         countRead_ = false;
@@ -228,7 +229,7 @@ void Checker::rejected(const Place& place, Rejection rule, const TiXmlBase* wher
                   ": a turn of that many full steps does not fit the board's 16 bits of half steps");
         break;
     case Rejection::BadStepType:
-        error(where, label(place), name, "\"" + std::string(attribute->Value()) + "\" is neither half nor full");
+        error(where, label(place), name, text() + " is neither half nor full");
         break;
     case Rejection::TooManyRampTables:
         error(where, label(place), nullptr, "a 26th ramp-table: a reel type has at most 25");
