@@ -370,7 +370,8 @@ Verdict Scanner::reference() {
 }
 
 // Line and column of `where`, counted as TinyXML counts them: lines from 1,
-// a tab to the next multiple of 4, in UTF-8 one column a character.
+// a tab to the next multiple of 4, in UTF-8 one column a character and none
+// for a byte-order mark.
 void locate(const Byte* text, const Byte* where, bool utf8, int* outRow, int* outColumn) {
     int row = 1;
     int column = 0;
@@ -380,6 +381,8 @@ void locate(const Byte* text, const Byte* where, bool utf8, int* outRow, int* ou
             column = 0;
         } else if (*p == '\t') {
             column = (column / 4 + 1) * 4;
+        } else if (utf8 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+            p += 2;  // a byte-order mark takes no column
         } else if (!utf8 || *p < 0x80 || *p > 0xBF) {
             ++column;
         }

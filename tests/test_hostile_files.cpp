@@ -160,6 +160,10 @@ TEST_F(HostileFiles, UnsafeOrBrokenFilesFailToLoadAndKeepTheDocumentInUse) {
         {"an empty file", ""},
         {"white space only", repeat(" \n\t", 1000)},
         {"an attribute value with an unmatched quote", doc(probe() + "<reel-def type=\"x/>")},
+        {"a byte above 0x7F in an unquoted value", doc("<x a=caf\xE9 b=\"<a>\"/>" + probe())},
+        {"a non-ASCII word in a declaration", doc(probe(), "<?xml-stylesheet href=\"\xC3\xBC\" ?>")},
+        {"a declaration keyword whose case folding depends on the locale",
+         doc(probe(), "<?xml VERSION=\"1.0\"?>")},
         {"an unclosed root element", "<tamso-reel-definitions>" + probe()},
         {"a mismatched end tag", doc(probe() + "<reel-def type=\"x\"></reel-dfe>")},
         {"10 MB of random markup in an unclosed root", [] {
@@ -186,6 +190,39 @@ TEST_F(HostileFiles, UnsafeOrBrokenFilesFailToLoadAndKeepTheDocumentInUse) {
     EXPECT_FALSE(setPath("/dev/zero"));
     EXPECT_EQ(yarvo.GetLastError(), ReelMsgFileLoadFailed);
     expectGoodFileStillWorks();
+}
+
+// Where and why the screen refuses a text, and where a text that ends too
+// early leaves something open: what check-reels reports.
+TEST(ReelFileScreen, SaysWhereAndWhy) {
+    using yarvo::detail::Refusal;
+    using yarvo::detail::Unfinished;
+    const struct {
+        std::string text;
+        Refusal refusal;
+        Unfinished unfinished;
+        int row, column;  // of the refusal, or of what is left open
+    } cases[] = {
+        {"<r>\n  " + repeat("<a>", kLimit) + "</r>", Refusal::TooDeep, Unfinished::None, 2, 3 + 3 * int(kLimit - 1)},
+        {"\xEF\xBB\xBF<r>\n<a>\xE2\x82", Refusal::CutCharacter, Unfinished::None, 2, 4},
+        {"\xEF\xBB\xBF<r a=\"\xC3(\"/>", Refusal::BrokenCharacter, Unfinished::None, 1, 7},
+        {"<r>&#12<a>#;</r>", Refusal::MalformedReference, Unfinished::None, 1, 4},
+        {"<r a=\xE9/>", Refusal::LocaleDependent, Unfinished::None, 1, 6},
+        {"<r>\n\t<a x=\"1\">text", Refusal::None, Unfinished::Element, 2, 5},
+        {"<r>\n<a x=\"1", Refusal::None, Unfinished::Value, 2, 6},
+        {"<r><!-- no end", Refusal::None, Unfinished::Comment, 1, 4},
+        {"<?xml version=\"1.0\"?><r/>&#x<a>x; after the root", Refusal::None, Unfinished::None, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string padded = c.text + std::string(yarvo::detail::kScreenPadding, '\0');
+        const yarvo::detail::Screening s = yarvo::detail::screenReelText(padded.c_str());
+        EXPECT_EQ(s.refusal, c.refusal);
+        EXPECT_EQ(s.unfinished, c.unfinished);
+        const bool open = c.unfinished != Unfinished::None;
+        EXPECT_EQ(open ? s.openRow : s.row, c.row);
+        EXPECT_EQ(open ? s.openColumn : s.column, c.column);
+    }
 }
 
 // The deferred first load (VendorConfigureReel with no file loaded yet)
