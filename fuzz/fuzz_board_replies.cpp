@@ -16,15 +16,19 @@
 //   run:    make fuzz  (or build/fuzz/fuzz/fuzz-board_replies with a scratch corpus
 //           directory and fuzz/corpus/board_replies; see the Makefile)
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "cabinet.h"
 #include "fuzz_common.h"
+#include "virtual_driver.h"
 #include "yarvo.h"
 
 using yarvo::fuzz::check;
@@ -50,6 +54,53 @@ private:
 };
 
 const char* const kTypes[] = {"band-a", "classic-12", "classic-20", "deluxe-22", "missing"};
+
+// The reel types the target works with: the example file's names and kinds
+// (half and full steps, two or three speeds, one whose ramps fit no short
+// move, an empty ramp-down, 4 to 22 symbols) with short ramp tables, so
+// that loading it costs each input little.  Written once per process.
+const std::string& reelFile() {
+    static const std::string path = [] {
+        auto ramp = [](const char* name, unsigned n) {
+            std::string s = std::string("<") + name + " num-entries=\"" + std::to_string(n) + "\"";
+            for (unsigned i = 0; i < n; ++i) {
+                char attr[32];
+                std::snprintf(attr, sizeof attr, " r%03u=\"%u\"", i, 90 - 9 * i);
+                s += attr;
+            }
+            return s + "/>";
+        };
+        auto speed = [&](int v, const char* step, unsigned up, unsigned down) {
+            return "<ramp-table speed=\"" + std::to_string(v) + "\" step-type=\"" + step + "\">" +
+                   ramp("ramp-up", up) + ramp("ramp-down", down) + "</ramp-table>";
+        };
+        auto type = [](const char* name, unsigned steps, unsigned symbols, const std::string& speeds) {
+            std::string s = std::string("<reel-def type=\"") + name +
+                            "\"><params position-detection-method=\"1\" tamper-detection-method=\"0\" "
+                            "duty-cycle-off=\"40\" duty-cycle-on=\"200\" tab-width=\"6\" tab-type=\"1\" "
+                            "tab-offset=\"0\" error-deadband=\"3\"/><symbol-table steps-per-turn=\"" +
+                            std::to_string(steps) + "\" symbols-per-turn=\"" + std::to_string(symbols) + "\"";
+            for (unsigned i = 0; i < symbols; ++i) {
+                char attr[32];
+                std::snprintf(attr, sizeof attr, " s%03u=\"%u\"", i, 2 * steps * i / symbols);
+                s += attr;
+            }
+            return s + "/>" + speeds + "</reel-def>";
+        };
+        const std::string text = "<tamso-reel-definitions>" +
+            type("band-a", 48, 4, speed(100, "half", 3, 2) + speed(200, "full", 4, 3)) +
+            type("classic-12", 48, 12, speed(60, "half", 5, 4) + speed(150, "full", 7, 6) + speed(30, "half", 9, 9)) +
+            type("classic-20", 200, 20, speed(60, "half", 8, 0) + speed(120, "full", 6, 5)) +
+            type("deluxe-22", 200, 22, speed(40, "half", 6, 5) + speed(80, "full", 3, 3)) +
+            "</tamso-reel-definitions>";
+        char name[] = "/tmp/yarvo-fuzz-board-replies-XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
+        close(fd);
+        return std::string(name);
+    }();
+    return path;
+}
 
 // Queues the replies for the next exchanges of board 0.
 void queueReplies(Input& in) {
@@ -142,7 +193,7 @@ void runOne(Yarvo& yarvo, Input& in) {
     case 25: { KReelStatus s; name = "GetReelStatus"; ok = yarvo.GetReelStatus(in.reel(), &s); break; }
     case 26: {
         name = "VendorSetReelFilePath";
-        std::string path = (in.u8() & 1) ? YARVO_EXAMPLE_REEL_FILE : "/nonexistent/reels.xml";
+        std::string path = (in.u8() & 1) ? reelFile() : "/nonexistent/reels.xml";
         ok = yarvo.VendorSetReelFilePath(&path[0]);
         break;
     }
@@ -163,7 +214,7 @@ void runOne(Yarvo& yarvo, Input& in) {
         name = "VendorGetReelStatus";
         KReelStatusEx s;
         ok = yarvo.VendorGetReelStatus(in.reel(), &s);
-        if (ok) check(s.nearestSymbol < 22, "nearest symbol beyond the example's tables", s.nearestSymbol);
+        if (ok) check(s.nearestSymbol < 22, "nearest symbol beyond the reel types' tables", s.nearestSymbol);
         break;
     }
     case 39: { USBBoardSpeed s; name = "GetBoardSpeed"; ok = yarvo.GetBoardSpeed(&s); break; }
@@ -187,18 +238,24 @@ void runOne(Yarvo& yarvo, Input& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    yarvo::sim::VirtualCabinet cabinet;
-    cabinet.driver().setLogging(false);
-    cabinet.board(0).address(static_cast<uint8_t>(size % 8));
+    // A fresh board at instance 0 for each input (the others stay absent).
+    static const bool quiet = [] {
+        yarvo::sim::driver().reset();
+        yarvo::sim::driver().setLogging(false);
+        return true;
+    }();
+    (void)quiet;
+    yarvo::sim::driver().plug(0);
+    yarvo::sim::driver().withBoard(0, [size](yarvo::sim::Firmware& fw) { fw.setAddress(static_cast<uint8_t>(size % 8)); });
     Yarvo yarvo;
     check(yarvo.Init(), "the virtual board does not open");
-    // A cabinet as a game leaves it after start-up: the example's reel
-    // types on four reels; the input then drives from there.
-    std::string path = YARVO_EXAMPLE_REEL_FILE;
-    check(yarvo.VendorSetReelFilePath(&path[0]), "the example file does not load");
+    // A cabinet as a game leaves it after start-up: four reel types on four
+    // reels; the input then drives from there.
+    std::string path = reelFile();
+    check(yarvo.VendorSetReelFilePath(&path[0]), "the reel file does not load");
     for (unsigned char reel = 0; reel < 4; ++reel) {
         std::string type = kTypes[reel];
-        check(yarvo.VendorConfigureReel(reel, &type[0]), "the example types do not configure");
+        check(yarvo.VendorConfigureReel(reel, &type[0]), "the reel types do not configure");
     }
 
     Input in(data, size);

@@ -226,9 +226,11 @@ public:
     bool Init();
     /* Opens the board whose address (bits 0-2 of input report byte 2) is
      * `address`, searching instances 0 to 7; each candidate's input report is
-     * read (command 20).  address above 15: ReelMsgBadParameter.  Never stores
-     * ReelMsgOk: after a failed search the code of the last failed input
-     * report stands. */
+     * read (command 20).  address above 15: ReelMsgBadParameter, nothing
+     * probed.  Never stores ReelMsgOk: after a failed search the code of the
+     * last failed input report stands.  A failed search holds no board, not
+     * even one opened before it: later commands fail with
+     * ReelMsgTransferFailed until an opening succeeds. */
     bool InitUSBBoard(unsigned int address);
     /* The USB speed recorded by the last probe.  Null: ReelMsgNullPointer. */
     bool GetBoardSpeed(USBBoardSpeed* speed);
@@ -298,7 +300,8 @@ public:
      * ReelMsgBadStepMode); count above 32767: ReelMsgBadStepCount. */
     bool SpinReelStepForward(unsigned char reel, unsigned char stepSize, unsigned int stepCount);
     bool SpinReelStepBack(unsigned char reel, unsigned char stepSize, unsigned int stepCount);
-    /* SpinReels by symbols x the steps per symbol given to ConfigureReels. */
+    /* SpinReels by symbols x the steps per symbol given to ConfigureReels;
+     * a product of 0x8000 or more: ReelMsgBadStepCount. */
     bool SpinReelSymbolForward(unsigned char reel, unsigned char stepSize, unsigned char symbols);
     bool SpinReelSymbolBack(unsigned char reel, unsigned char stepSize, unsigned char symbols);
     /* Starts a skill spin (command 48); step mode as for SpinReels. */
@@ -316,7 +319,15 @@ public:
     /* Loads the reel-definition file at path (at most 250 characters, else
      * ReelMsgPathTooLong).  A file that cannot be loaded or parsed gives
      * ReelMsgFileLoadFailed and leaves the previously loaded file in use.
-     * Null: ReelMsgNullPointer.  Configured reels are not touched. */
+     * Null: ReelMsgNullPointer.  Configured reels are not touched.
+     * Besides what the XML parser rejects, ReelMsgFileLoadFailed is given
+     * for what is not a regular file and for files the parser cannot read
+     * safely: elements nested deeper than 64; in a file read as UTF-8, a
+     * character in text or a quoted value that lacks continuation bytes or
+     * is cut short by the end; a "&#" reference that is not digits and ';';
+     * a byte above 0x7F where the parser's reading would depend on the
+     * host's locale (in an unquoted attribute value, or in a declaration
+     * outside quotes).  The text ends at its first NUL byte. */
     bool VendorSetReelFilePath(char* path);
     /* Configures a reel from the named reel type (type names compared
      * ignoring case): loads "tamso-reel-definitions.xml" from the working
@@ -325,8 +336,12 @@ public:
      * ramp tables of its first speed, which becomes the reel's current speed.
      * Codes: ReelMsgBadReelNumber, ReelMsgNullPointer, ReelMsgFileLoadFailed,
      * ReelMsgReelTypeNotFound, ReelMsgReelDataError (the definition is
-     * incomplete or invalid; the reel keeps its configured flag), or the code
-     * of a failing board step (the reel is then left not configured). */
+     * incomplete or invalid, or steps-per-turn is 32768 or more; the reel
+     * keeps its configured flag), or the code of a failing board step (the
+     * reel is then left not configured).  Once the type is found, a failure
+     * leaves the reel without a usable definition: every symbol-level
+     * operation on it fails with ReelMsgReelDataError and sends nothing until
+     * a configuration of the reel succeeds. */
     bool VendorConfigureReel(unsigned char reel, char* type);
 
     /* Spins a reel configured from its definition to a symbol, at the

@@ -163,13 +163,19 @@ bool Yarvo::InitUSBBoard(unsigned int address) {
         if (!initPort(instance)) {
             continue;
         }
-        unsigned char report[256];
+        unsigned char report[yarvo::wire::kReceiveBufferSize];
         if (!getInputs(report)) {
             continue;
         }
         if ((report[2] & 0x07) == address) {
             return true;
         }
+    }
+    // A failed search holds no board: commands must not reach a board the
+    // host never chose, nor one it held before the search.
+    if (deviceFd != -1) {
+        ::close(deviceFd);
+        deviceFd = -1;
     }
     return false;
 }
@@ -196,13 +202,9 @@ bool Yarvo::performUSBIO(unsigned char command, unsigned char* request,
         return false;
     }
 
-    // Every one of the 528 bytes is written: the driver takes them all, and
-    // the bytes past the request must not carry whatever the stack held
-    // before, so they are zeroed.  Only those, and with explicit_bzero: for
-    // a zero-initialised block or a memset of up to 511 bytes the compiler
-    // emits a string instruction (rep stos) whose start-up cost was most of
-    // the library's time per command; explicit_bzero is always the C
-    // library's own vectorised zeroing.
+    // The driver takes all 528 bytes: those past the request are zeroed with
+    // explicit_bzero, which costs far less here than the string instruction
+    // a zero-initialised block compiles to.
     yarvo::wire::TransferBlock block;
     block.word0 = yarvo::wire::kBlockWord0;
     block.word1 = yarvo::wire::kBlockWord1;

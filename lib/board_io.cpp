@@ -1,14 +1,13 @@
 // Board I/O: the 24 inputs (input report and changed-inputs value), the 64
 // outputs and the reel lamps, and the board's firmware version and power
-// status.  One board command per operation; every receive buffer is a
-// 256-byte local, since the transfer copies whatever payload the board sends.
+// status.  One board command per operation; the transfer copies whatever
+// payload the board sends, so every reply goes into a full receive buffer.
 #include "yarvo.h"
 
 #include "wire.h"
 
 namespace {
 
-constexpr size_t kReceiveBuffer = 256;
 constexpr size_t kInputReportLength = 3;
 constexpr size_t kChangedInputsLength = 2;
 constexpr unsigned kHighestInput = 23;
@@ -41,7 +40,7 @@ bool Yarvo::GetInputs(unsigned short* low, unsigned char* high) {
         setLastError(ReelMsgNullPointer);
         return false;
     }
-    unsigned char report[kReceiveBuffer];
+    unsigned char report[yarvo::wire::kReceiveBufferSize];
     if (!getInputs(report)) {
         return false;
     }
@@ -65,7 +64,7 @@ bool Yarvo::GetInputBit(KReelInputBit input, bool* state) {
         setLastError(ReelMsgInputOwnedByReel);
         return false;
     }
-    unsigned char report[kReceiveBuffer];
+    unsigned char report[yarvo::wire::kReceiveBufferSize];
     if (!getInputs(report)) {
         return false;
     }
@@ -78,7 +77,7 @@ bool Yarvo::GetChangedInputs(unsigned short* changed) {
         setLastError(ReelMsgNullPointer);
         return false;
     }
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     if (!performUSBIO(yarvo::wire::kCmdChangedInputs, nullptr, 0, response, &length)) {
         return false;
@@ -95,7 +94,7 @@ bool Yarvo::SetOutputs(unsigned int first, unsigned int second) {
     unsigned char request[8];
     yarvo::wire::putLE32(&request[0], first);
     yarvo::wire::putLE32(&request[4], second);
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdSetOutputs, request, sizeof request, response, &length);
 }
@@ -107,7 +106,7 @@ bool Yarvo::ModifyOutputs(unsigned int first, unsigned int second, unsigned int 
     yarvo::wire::putLE32(&request[4], second);
     yarvo::wire::putLE32(&request[8], third);
     yarvo::wire::putLE32(&request[12], fourth);
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdModifyOutputs, request, sizeof request, response,
                         &length);
@@ -119,7 +118,8 @@ bool Yarvo::SetOutputBit(KReelOutputBit output, bool on) {
         setLastError(ReelMsgBadParameter);
         return false;
     }
-    // Outputs 4r..4r+3 drive reel r's lamps while the reel is configured.
+    // Outputs 4r..4r+3 belong to reel r while it is configured: 4r..4r+2 are
+    // its lamps, 4r+3 is the reel's own output.
     const unsigned group = static_cast<unsigned>(number) / 4;
     if (group < kReelOwnedGroups && reelConfigured[group]) {
         setLastError(ReelMsgOutputOwnedByReel);
@@ -127,7 +127,7 @@ bool Yarvo::SetOutputBit(KReelOutputBit output, bool on) {
     }
     unsigned char request[2] = {static_cast<unsigned char>(number),
                                 static_cast<unsigned char>(on ? 1 : 0)};
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdSetOutputBit, request, sizeof request, response,
                         &length);
@@ -157,7 +157,7 @@ bool Yarvo::GetPowerStatus(KReelPowerStatus* status) {
         setLastError(ReelMsgNullPointer);
         return false;
     }
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     if (!performUSBIO(yarvo::wire::kCmdPowerStatus, nullptr, 0, response, &length)) {
         return false;

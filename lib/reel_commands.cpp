@@ -2,8 +2,8 @@
 // and tamper reset; step spins, skill spins and stops; the reel status.
 // Each operation checks its arguments (reel number first), writes the shadow
 // state it keeps, then sends exactly one board command.  Shadow state stays
-// as written when the command fails.  The boards' replies to everything but
-// the reel status are received into a 256-byte local and discarded.
+// as written when the command fails.  Replies other than the reel status are
+// received and discarded.
 #include "yarvo.h"
 
 #include <cstring>
@@ -12,18 +12,39 @@
 
 namespace {
 
-constexpr size_t kReceiveBuffer = 256;
 constexpr unsigned int kMaxReels = 8;
 constexpr unsigned kMaxRampLength = 60;
 constexpr unsigned int kMaxStepCount = 0x7FFF;
 constexpr unsigned kDutyCycleLimit = 256;  // off + on must stay below
+constexpr size_t kRampRequestSize = 2 + kMaxRampLength;
 
 // Step modes: the sign is the direction, the magnitude the step size.
 bool isStepMode(signed char mode) {
     return mode == 1 || mode == 2 || mode == -1 || mode == -2;
 }
 
-bool isStepSize(unsigned char size) { return size == 1 || size == 2; }
+// The step mode of a step size in a direction; 0, which no spin accepts,
+// for a size other than 1 or 2.
+char stepMode(unsigned char size, bool forward) {
+    if (size != 1 && size != 2) return 0;
+    return static_cast<char>(forward ? size : -static_cast<int>(size));
+}
+
+// Symbols times steps per symbol without wrapping; any product beyond the
+// largest step count gives one that SpinReels refuses.
+unsigned int symbolSteps(unsigned char symbols, unsigned int perSymbol) {
+    const unsigned long long steps = static_cast<unsigned long long>(symbols) * perSymbol;
+    return steps > kMaxStepCount ? kMaxStepCount + 1 : static_cast<unsigned int>(steps);
+}
+
+// The payload of commands 42 and 43: reel, entry count, entries.  Returns
+// its length.
+unsigned long packRamp(unsigned char reel, const KReelRampTable& table, unsigned char* request) {
+    request[0] = reel;
+    request[1] = table.length;
+    std::memcpy(&request[2], table.entries, table.length);
+    return 2u + table.length;
+}
 
 }  // namespace
 
@@ -50,7 +71,7 @@ bool Yarvo::ConfigureReels(unsigned int count, unsigned int param16, unsigned in
     request[4] = static_cast<unsigned char>(fourth);
     // The board takes the fifth parameter with its sign inverted.
     request[5] = static_cast<unsigned char>(-static_cast<int>(static_cast<signed char>(param5)));
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdConfigureReels, request, sizeof request, response,
                         &length);
@@ -65,7 +86,7 @@ bool Yarvo::SetDutyCycle(unsigned char reel, unsigned char off, unsigned char on
         return false;
     }
     unsigned char request[3] = {reel, off, on};
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdDutyCycle, request, sizeof request, response, &length);
 }
@@ -83,13 +104,11 @@ bool Yarvo::SpinRampUp(unsigned char reel, KReelRampTable* table) {
         return false;
     }
     rampUpLength[reel] = table->length;
-    unsigned char request[2 + kMaxRampLength];
-    request[0] = reel;
-    request[1] = table->length;
-    std::memcpy(&request[2], table->entries, table->length);
-    unsigned char response[kReceiveBuffer];
+    unsigned char request[kRampRequestSize];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
-    return performUSBIO(yarvo::wire::kCmdRampUp, request, 2u + table->length, response, &length);
+    return performUSBIO(yarvo::wire::kCmdRampUp, request, packRamp(reel, *table, request), response,
+                        &length);
 }
 
 bool Yarvo::SpinRampDown(unsigned char reel, KReelRampTable* table) {
@@ -106,13 +125,10 @@ bool Yarvo::SpinRampDown(unsigned char reel, KReelRampTable* table) {
         return false;
     }
     rampDownLength[reel] = table->length;
-    unsigned char request[2 + kMaxRampLength];
-    request[0] = reel;
-    request[1] = table->length;
-    std::memcpy(&request[2], table->entries, table->length);
-    unsigned char response[kReceiveBuffer];
+    unsigned char request[kRampRequestSize];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
-    return performUSBIO(yarvo::wire::kCmdRampDown, request, 2u + table->length, response,
+    return performUSBIO(yarvo::wire::kCmdRampDown, request, packRamp(reel, *table, request), response,
                         &length);
 }
 
@@ -123,7 +139,7 @@ bool Yarvo::synchroniseEnable(unsigned char reel, unsigned char mode) {
         return false;
     }
     unsigned char request[2] = {reel, mode};
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdSynchronise, request, sizeof request, response, &length);
 }
@@ -133,7 +149,7 @@ bool Yarvo::ClearTamperedState(unsigned char reel) {
         return false;
     }
     unsigned char request[1] = {reel};
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdClearTamper, request, sizeof request, response, &length);
 }
@@ -155,67 +171,30 @@ bool Yarvo::SpinReels(unsigned char reel, char stepMode, unsigned int stepCount)
     request[0] = reel;
     request[1] = static_cast<unsigned char>(mode);
     yarvo::wire::putBE16(&request[2], stepCount);
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdSpinReel, request, sizeof request, response, &length);
 }
 
+// The step and symbol spins are SpinReels with the step mode of their step
+// size and direction, so they check and send exactly as it does.
 bool Yarvo::SpinReelStepForward(unsigned char reel, unsigned char stepSize,
                                 unsigned int stepCount) {
-    if (!isReelNumberValid(reel)) {
-        return false;
-    }
-    if (!isStepSize(stepSize)) {
-        setLastError(ReelMsgBadStepMode);
-        return false;
-    }
-    if (stepCount > kMaxStepCount) {
-        setLastError(ReelMsgBadStepCount);
-        return false;
-    }
-    return SpinReels(reel, static_cast<char>(stepSize), stepCount);
+    return SpinReels(reel, stepMode(stepSize, true), stepCount);
 }
 
 bool Yarvo::SpinReelStepBack(unsigned char reel, unsigned char stepSize, unsigned int stepCount) {
-    if (!isReelNumberValid(reel)) {
-        return false;
-    }
-    if (!isStepSize(stepSize)) {
-        setLastError(ReelMsgBadStepMode);
-        return false;
-    }
-    if (stepCount > kMaxStepCount) {
-        setLastError(ReelMsgBadStepCount);
-        return false;
-    }
-    return SpinReels(reel, static_cast<char>(-static_cast<int>(stepSize)), stepCount);
+    return SpinReels(reel, stepMode(stepSize, false), stepCount);
 }
 
 bool Yarvo::SpinReelSymbolForward(unsigned char reel, unsigned char stepSize,
                                   unsigned char symbols) {
-    if (!isReelNumberValid(reel)) {
-        return false;
-    }
-    if (!isStepSize(stepSize)) {
-        setLastError(ReelMsgBadStepMode);
-        return false;
-    }
-    // SpinReels refuses a product above the largest step count.
-    const unsigned int steps = static_cast<unsigned int>(symbols) * stepsPerSymbol;
-    return SpinReels(reel, static_cast<char>(stepSize), steps);
+    return SpinReels(reel, stepMode(stepSize, true), symbolSteps(symbols, stepsPerSymbol));
 }
 
 bool Yarvo::SpinReelSymbolBack(unsigned char reel, unsigned char stepSize,
                                unsigned char symbols) {
-    if (!isReelNumberValid(reel)) {
-        return false;
-    }
-    if (!isStepSize(stepSize)) {
-        setLastError(ReelMsgBadStepMode);
-        return false;
-    }
-    const unsigned int steps = static_cast<unsigned int>(symbols) * stepsPerSymbol;
-    return SpinReels(reel, static_cast<char>(-static_cast<int>(stepSize)), steps);
+    return SpinReels(reel, stepMode(stepSize, false), symbolSteps(symbols, stepsPerSymbol));
 }
 
 bool Yarvo::SpinStartSkill(unsigned char reel, char stepMode) {
@@ -228,7 +207,7 @@ bool Yarvo::SpinStartSkill(unsigned char reel, char stepMode) {
         return false;
     }
     unsigned char request[2] = {reel, static_cast<unsigned char>(mode)};
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdStartSkill, request, sizeof request, response, &length);
 }
@@ -238,7 +217,7 @@ bool Yarvo::SpinStopSkill(unsigned char reel) {
         return false;
     }
     unsigned char request[1] = {reel};
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdStopSkill, request, sizeof request, response, &length);
 }
@@ -251,7 +230,7 @@ bool Yarvo::StopCurrentSpinAtPosition(unsigned char reel, unsigned int position)
     unsigned char request[3];
     request[0] = reel;
     yarvo::wire::putBE16(&request[1], position);
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     return performUSBIO(yarvo::wire::kCmdStopAtPosition, request, sizeof request, response,
                         &length);
@@ -266,7 +245,7 @@ bool Yarvo::GetReelStatus(unsigned char reel, KReelStatus* status) {
         return false;
     }
     unsigned char request[1] = {reel};
-    unsigned char response[kReceiveBuffer];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long length = 0;
     if (!performUSBIO(yarvo::wire::kCmdReelStatus, request, sizeof request, response, &length)) {
         return false;

@@ -1,23 +1,13 @@
 // Reel definitions: loading the reel-definition file (XML) and configuring a
 // reel from one of its reel types.
 //
-// A reel type is a `reel-def` element under the root `tamso-reel-definitions`.
-// Its `params`, `symbol-table` and `ramp-table` children are decoded straight
-// into the reel's ReelDataDef record, value by value, so a reel type that is
-// rejected part-way leaves the values read before the faulty item in the
-// record and everything after it (the ramp table count included) as it was.
-// Counts are checked against their arrays before they are stored, so a
-// record never claims more symbols, entries or tables than it can hold.
-//
-// Element and attribute names match exactly.  Only elements are considered:
-// a comment or a text node that happens to read "params" is not a `params`
-// element, which is why the searches go through FirstChildElement and
-// NextSiblingElement.
+// A reel type is decoded straight into the reel's ReelDataDef record, value
+// by value (reel_file_format.cpp).  A decode that fails, or a board step
+// after it, leaves the record with a ramp table count of 0: the reel has no
+// usable definition until a configuration succeeds.
 #include "yarvo.h"
 
-#include <cstdio>
 #include <cstring>
-#include <new>
 
 #include <tinyxml.h>
 
@@ -32,97 +22,6 @@ using namespace yarvo::format;
 constexpr size_t kMaxPathLength = 250;
 constexpr size_t kReelParametersLength = 9;
 
-// Reads an integer attribute: true and the value when the attribute exists
-// and begins with a decimal integer.
-bool readInt(const TiXmlElement* element, const char* name, int* value) {
-    return element->QueryIntAttribute(name, value) == TIXML_SUCCESS;
-}
-
-// Reads the numbered integer attributes of an element (s000, s001, ... or
-// r000, r001, ...) in index order, as readInt does.  Files list them in that
-// order, so each name is looked for first just after the attribute found for
-// the previous index, and from the element's first attribute only when it is
-// not there.  The parser refuses an element that repeats an attribute name,
-// so both searches find the same attribute: the result is readInt's, without
-// a search from the start (and a formatted name) for each of 200 symbols or
-// 60 ramp entries.
-class NumberedAttributes {
-public:
-    NumberedAttributes(const TiXmlElement* element, char letter)
-        : element_(element), next_(element->FirstAttribute()) {
-        name_[0] = letter;
-        name_[4] = '\0';
-    }
-
-    // The attribute of index `index` (below 1000): its name is the letter
-    // and three digits, as "%03u" writes them.
-    bool read(unsigned index, int* value) {
-        name_[1] = static_cast<char>('0' + index / 100);
-        name_[2] = static_cast<char>('0' + index / 10 % 10);
-        name_[3] = static_cast<char>('0' + index % 10);
-        const TiXmlAttribute* attribute = next_;
-        if (attribute == nullptr || std::strcmp(attribute->Name(), name_) != 0) {
-            attribute = element_->FirstAttribute();
-            while (attribute != nullptr && std::strcmp(attribute->Name(), name_) != 0) {
-                attribute = attribute->Next();
-            }
-            if (attribute == nullptr) return false;
-        }
-        next_ = attribute->Next();
-        return attribute->QueryIntValue(value) == TIXML_SUCCESS;
-    }
-
-private:
-    const TiXmlElement* element_;
-    const TiXmlAttribute* next_;
-    char name_[5];
-};
-static_assert(kMaxSymbols < 1000 && kMaxRampEntries < 1000, "numbered attributes have three digits");
-
-// Reads one ramp (`ramp-up` or `ramp-down`): its entry count, limited to 60
-// after keeping the low 8 bits, then entries r000 upwards, low 8 bits each.
-bool decodeRamp(const TiXmlElement* ramp, KReelRampTable* table) {
-    int value = 0;
-    if (!readInt(ramp, "num-entries", &value)) return false;
-    const unsigned char count = static_cast<unsigned char>(value);
-    if (count > kMaxRampEntries) return false;
-    table->length = count;
-    NumberedAttributes entries(ramp, 'r');
-    for (unsigned i = 0; i < count; ++i) {
-        if (!entries.read(i, &value)) return false;
-        table->entries[i] = static_cast<unsigned char>(value);
-    }
-    return true;
-}
-
-// Loads a reel-definition file into a new document.  Null when the file
-// cannot be opened, read or parsed (or memory runs out), and when the screen
-// refuses it as unsafe for the parser (nesting too deep, broken encoding):
-// the caller's document is then left as it was.  The file is opened once, so
-// the parser reads exactly what the screen has seen.
-TiXmlDocument* loadDocument(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return nullptr;
-    TiXmlDocument* document = nullptr;
-    if (yarvo::detail::reelFileIsSafeToParse(file) && std::fseek(file, 0, SEEK_SET) == 0) {
-        document = new (std::nothrow) TiXmlDocument();
-    }
-    if (document != nullptr) {
-        bool loaded = false;
-        try {
-            loaded = document->LoadFile(file, TIXML_DEFAULT_ENCODING);
-        } catch (...) {
-            loaded = false;  // the parser's own allocations must not escape
-        }
-        if (!loaded) {
-            delete document;
-            document = nullptr;
-        }
-    }
-    std::fclose(file);
-    return document;
-}
-
 }  // namespace
 
 bool Yarvo::VendorSetReelFilePath(char* path) {
@@ -136,7 +35,7 @@ bool Yarvo::VendorSetReelFilePath(char* path) {
         setLastError(ReelMsgPathTooLong);
         return false;
     }
-    TiXmlDocument* document = loadDocument(path);
+    TiXmlDocument* document = yarvo::detail::loadReelFile(path, nullptr);
     if (document == nullptr) {
         setLastError(ReelMsgFileLoadFailed);
         return false;
@@ -159,7 +58,7 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
     // The file is read from disk once; afterwards only a new
     // VendorSetReelFilePath brings in changes.
     if (!reelDocumentLoaded) {
-        TiXmlDocument* document = loadDocument(reelFilePath);
+        TiXmlDocument* document = yarvo::detail::loadReelFile(reelFilePath, nullptr);
         if (document == nullptr) {
             setLastError(ReelMsgFileLoadFailed);
             return false;
@@ -173,8 +72,12 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
         setLastError(ReelMsgReelTypeNotFound);
         return false;
     }
+    // From here the record is being rewritten: until this call succeeds the
+    // reel has no usable definition (a ramp table count of 0 says so), so no
+    // symbol-level operation runs on a mix of two types.
     ReelDataDef* data = &reelData[reel];
     if (!loadAllReelData(reelDef, data)) {
+        data->rampTableCount = 0;
         setLastError(ReelMsgReelDataError);
         return false;
     }
@@ -193,7 +96,7 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
     request[6] = static_cast<unsigned char>(data->params.positionDetectionMethod);
     request[7] = static_cast<unsigned char>(data->params.tamperDetectionMethod);
     request[8] = data->params.errorDeadband;
-    unsigned char response[yarvo::wire::kMaxResponsePayload + 3];
+    unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long responseLength = 0;
 
     RampTableDef* first = &data->rampTables[0];
@@ -202,6 +105,7 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
         !SetDutyCycle(reel, data->params.dutyCycleOff, data->params.dutyCycleOn) ||
         !SpinRampUp(reel, &first->rampUp) || !SpinRampDown(reel, &first->rampDown)) {
         reelConfigured[reel] = false;
+        data->rampTableCount = 0;
         return false;
     }
 
@@ -210,106 +114,29 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
     return true;
 }
 
-// The first `reel-def` of the root whose `type` matches, ignoring ASCII case.
-// A `reel-def` without a type ends the search: nothing after it is seen.
+// The type search and the decoders are the reel-definition file's own
+// (reel_file_format.h); these are the class's names for them.
 TiXmlNode* Yarvo::seekReelData(TiXmlDocument* document, char* type) {
     if (document == nullptr || type == nullptr) return nullptr;
-    TiXmlElement* root = document->FirstChildElement(kRootName);
-    if (root == nullptr) return nullptr;
-    for (TiXmlElement* reelDef = root->FirstChildElement(kReelDefName); reelDef != nullptr;
-         reelDef = reelDef->NextSiblingElement(kReelDefName)) {
-        const char* name = reelDef->Attribute("type");
-        if (name == nullptr) return nullptr;
-        if (equalIgnoringAsciiCase(name, type)) return reelDef;
-    }
-    return nullptr;
+    return const_cast<TiXmlElement*>(findReelType(*document, type));
 }
 
 bool Yarvo::loadAllReelData(TiXmlNode* reelDef, ReelDataDef* data) {
-    if (reelDef == nullptr || data == nullptr) return false;
-
-    TiXmlElement* params = reelDef->FirstChildElement(kParamsName);
-    if (params == nullptr || !decodeParams(params, &data->params)) return false;
-
-    TiXmlElement* symbols = reelDef->FirstChildElement(kSymbolTableName);
-    if (symbols == nullptr || !decodeSymbolTable(symbols, &data->symbolTable)) return false;
-
-    TiXmlElement* rampTable = reelDef->FirstChildElement(kRampTableName);
-    if (rampTable == nullptr) return false;
-    unsigned decoded = 0;
-    for (;;) {
-        if (!decodeRampTable(rampTable, &data->rampTables[decoded])) return false;
-        ++decoded;
-        TiXmlElement* next = rampTable->NextSiblingElement(kRampTableName);
-        if (next == nullptr) break;
-        if (decoded == kMaxRampTables) return false;  // a 26th table
-        rampTable = next;
-    }
-    data->rampTableCount = static_cast<unsigned char>(decoded);
-    return true;
+    const TiXmlElement* element = reelDef == nullptr ? nullptr : reelDef->ToElement();
+    return element != nullptr && data != nullptr && decodeReelType(*element, data, nullptr);
 }
 
 bool Yarvo::decodeParams(TiXmlNode* node, ReelParamDef* data) {
-    TiXmlElement* params = node == nullptr ? nullptr : node->ToElement();
-    if (params == nullptr || data == nullptr) return false;
-    int value = 0;
-    if (!readInt(params, "position-detection-method", &value)) return false;
-    data->positionDetectionMethod = value;
-    if (!readInt(params, "tamper-detection-method", &value)) return false;
-    data->tamperDetectionMethod = value;
-    if (!readInt(params, "duty-cycle-off", &value)) return false;
-    data->dutyCycleOff = static_cast<unsigned char>(value);
-    if (!readInt(params, "duty-cycle-on", &value)) return false;
-    data->dutyCycleOn = static_cast<unsigned char>(value);
-    if (!readInt(params, "tab-width", &value)) return false;
-    data->tabWidth = static_cast<unsigned char>(value);
-    if (!readInt(params, "tab-type", &value)) return false;
-    data->tabType = value;
-    if (!readInt(params, "tab-offset", &value)) return false;
-    data->tabOffset = static_cast<unsigned char>(value);
-    if (!readInt(params, "error-deadband", &value)) return false;
-    data->errorDeadband = static_cast<unsigned char>(value);
-    return true;
+    const TiXmlElement* element = node == nullptr ? nullptr : node->ToElement();
+    return element != nullptr && data != nullptr && yarvo::format::decodeParams(*element, data, nullptr);
 }
 
 bool Yarvo::decodeSymbolTable(TiXmlNode* node, SymbolTableDef* data) {
-    TiXmlElement* table = node == nullptr ? nullptr : node->ToElement();
-    if (table == nullptr || data == nullptr) return false;
-    int value = 0;
-    if (!readInt(table, "steps-per-turn", &value)) return false;
-    data->stepsPerTurn = static_cast<unsigned int>(value);
-    if (!readInt(table, "symbols-per-turn", &value)) return false;
-    const unsigned char count = static_cast<unsigned char>(value);
-    if (count > kMaxSymbols) return false;
-    data->symbolsPerTurn = count;
-    NumberedAttributes positions(table, 's');
-    for (unsigned i = 0; i < count; ++i) {
-        if (!positions.read(i, &value)) return false;
-        data->symbolPositions[i] = static_cast<unsigned int>(value);
-    }
-    return true;
+    const TiXmlElement* element = node == nullptr ? nullptr : node->ToElement();
+    return element != nullptr && data != nullptr && yarvo::format::decodeSymbolTable(*element, data, nullptr);
 }
 
 bool Yarvo::decodeRampTable(TiXmlNode* node, RampTableDef* data) {
-    TiXmlElement* rampTable = node == nullptr ? nullptr : node->ToElement();
-    if (rampTable == nullptr || data == nullptr) return false;
-    int value = 0;
-    if (!readInt(rampTable, "speed", &value)) return false;
-    data->speed = value;
-
-    const char* stepType = rampTable->Attribute("step-type");
-    if (stepType == nullptr) return false;
-    if (equalIgnoringAsciiCase(stepType, "half")) {
-        data->stepType = 0;
-    } else if (equalIgnoringAsciiCase(stepType, "full")) {
-        data->stepType = 1;
-    } else {
-        return false;
-    }
-
-    const TiXmlElement* rampUp = rampTable->FirstChildElement(kRampUpName);
-    if (rampUp == nullptr || !decodeRamp(rampUp, &data->rampUp)) return false;
-    const TiXmlElement* rampDown = rampTable->FirstChildElement(kRampDownName);
-    if (rampDown == nullptr || !decodeRamp(rampDown, &data->rampDown)) return false;
-    return true;
+    const TiXmlElement* element = node == nullptr ? nullptr : node->ToElement();
+    return element != nullptr && data != nullptr && yarvo::format::decodeRampTable(*element, 0, data, nullptr);
 }

@@ -12,9 +12,6 @@
 #define YARVO_REEL_GEOMETRY_H
 
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "yarvo.h"
 
@@ -29,67 +26,19 @@ struct SymbolHit {
 
 inline uint32_t turnLength(const SymbolTableDef& t) { return 2u * t.stepsPerTurn; }
 
-// The searches below go through the table in blocks of eight positions with
-// no branch inside a block, which the compiler turns into a few vector
-// compares: a 200-symbol table is searched several times faster than with a
-// compare and branch per symbol.  A block only tells whether it holds a
-// match; the match itself is then found one position at a time, so the
-// result is the same index a plain scan finds, whatever the table's order.
-constexpr unsigned kSearchBlock = 8;
-
-// Whether one of the eight positions from b on is at or beyond `position`
-// (beyond = true) or at or before it (beyond = false).  A count rather than
-// an early exit, through a pointer rather than an index sum: the form the
-// compiler vectorises.
-inline bool blockHolds(const uint32_t* b, uint32_t position, bool beyond) {
-#if defined(__SSE2__)
-    // Four positions a compare.  SSE2 compares signed words, so both sides
-    // are offset by 2^31, which keeps the unsigned order.
-    const __m128i offset = _mm_set1_epi32(static_cast<int>(0x80000000u));
-    const __m128i p = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(position)), offset);
-    const __m128i lo = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), offset);
-    const __m128i hi = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 4)), offset);
-    // Lanes that do NOT hold: below the position (beyond) or above it.
-    const __m128i missLo = beyond ? _mm_cmpgt_epi32(p, lo) : _mm_cmpgt_epi32(lo, p);
-    const __m128i missHi = beyond ? _mm_cmpgt_epi32(p, hi) : _mm_cmpgt_epi32(hi, p);
-    return _mm_movemask_epi8(_mm_and_si128(missLo, missHi)) != 0xFFFF;
-#else
-    unsigned count = 0;
-    for (unsigned k = 0; k < kSearchBlock; ++k) {
-        count += beyond ? b[k] >= position : b[k] <= position;
-    }
-    return count != 0;
-#endif
-}
-
 // Index of the first of p[0 .. n-1] at or beyond `position`.  The caller
 // makes sure that there is one (p[n-1] is).
-inline unsigned firstAtOrBeyond(const uint32_t* p, unsigned n, uint32_t position) {
+inline unsigned firstAtOrBeyond(const uint32_t* p, uint32_t position) {
     unsigned i = 0;
-    for (; i + kSearchBlock <= n; i += kSearchBlock) {
-        if (blockHolds(p + i, position, true)) {
-            break;
-        }
-    }
-    while (p[i] < position) {
-        ++i;
-    }
+    while (p[i] < position) ++i;
     return i;
 }
 
 // Index of the last of p[0 .. n-1] at or before `position`.  The caller
 // makes sure that there is one (p[0] is).
 inline unsigned lastAtOrBefore(const uint32_t* p, unsigned n, uint32_t position) {
-    unsigned end = n;   // the match lies below end
-    for (; end >= kSearchBlock; end -= kSearchBlock) {
-        if (blockHolds(p + (end - kSearchBlock), position, false)) {
-            break;
-        }
-    }
-    unsigned i = end - 1;
-    while (p[i] > position) {
-        --i;
-    }
+    unsigned i = n - 1;
+    while (p[i] > position) --i;
     return i;
 }
 
@@ -111,7 +60,7 @@ inline bool nearestSymbol(const SymbolTableDef& t, uint32_t position, bool forwa
             *hit = {0, turn - position + p[0]};
             return true;
         }
-        const unsigned i = firstAtOrBeyond(p, n, position);
+        const unsigned i = firstAtOrBeyond(p, position);
         *hit = {static_cast<unsigned char>(i), p[i] - position};
         return true;
     }
@@ -125,16 +74,10 @@ inline bool nearestSymbol(const SymbolTableDef& t, uint32_t position, bool forwa
 }
 
 // Distance from symbol `from` to symbol `to` walking in the given direction:
-// the sum of the gaps passed, where the gap across the end of the turn counts
-// T - p[N-1] + p[0] either way.  0 when the two are equal or either index is
-// not a symbol.
-//
-// The gaps telescope.  Summed modulo 2^32 (the arithmetic of every position
-// here), the gaps from `from` up to `to` add to p[to] - p[from], and a walk
-// that crosses the end adds p[N-1] - p[from] + (T - p[N-1] + p[0]) +
-// p[to] - p[0] = T + p[to] - p[from]; backwards likewise.  So the sum is
-// worked out in constant time, with the same result for every table,
-// ascending or not, as walking the gaps one by one.
+// the sum of the gaps passed, the gap across the end of the turn counting
+// T - p[N-1] + p[0].  0 when the two are equal or either is not a symbol.
+// Modulo 2^32 the gaps telescope to p[to] - p[from], plus T when the walk
+// crosses the end, for every table, ascending or not.
 inline uint32_t interSymbolDistance(const SymbolTableDef& t, unsigned char from, unsigned char to,
                                     bool forward) {
     const unsigned n = t.symbolsPerTurn;

@@ -4,10 +4,10 @@
 // in reel_geometry.h; the methods here check arguments, call them, send the
 // board commands and store the status codes.
 //
-// Every operation needs a reel configured from its definition.  A reel that
-// was only declared with ConfigureReels has a zero-filled record, and a
-// decoded definition always holds 1 to 25 speed entries, so an empty speed
-// list tells a reel without definition; such a reel is refused with
+// Every operation needs a reel configured from its definition.  A decoded
+// definition holds 1 to 25 speed entries; a reel only declared with
+// ConfigureReels, or whose last VendorConfigureReel failed once it had begun
+// rewriting the record, has none.  Such a reel is refused with
 // ReelMsgReelDataError before anything is sent.
 #include "yarvo.h"
 

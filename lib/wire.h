@@ -20,6 +20,9 @@ constexpr size_t kMaxRequestPayload = 255;
 constexpr size_t kMaxResponsePayload = 253;
 constexpr uint32_t kMinResponseLength = 2;   // echo and status byte
 constexpr uint32_t kMaxResponseLength = 255;
+// What every receiving operation hands the transfer: room for the largest payload.
+constexpr size_t kReceiveBufferSize = 256;
+static_assert(kReceiveBufferSize >= kMaxResponsePayload, "a reply fits the receive buffer");
 
 // The transfer block, words in the host's (little-endian) order.
 struct TransferBlock {

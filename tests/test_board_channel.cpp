@@ -132,7 +132,7 @@ TEST(BoardDiscovery, FindsTheRightInstance) {
         {"two boards, address 0", plugged({0, 1}), 0, true, ReelMsgNullPointer,
          USBBoardSpeedFull, 0, 1},
         {"address 9 matches nothing", plugged({0, 1, 2, 3, 4, 5, 6, 7}), 9, false,
-         ReelMsgNullPointer, USBBoardSpeedFull, -2, 8},
+         ReelMsgNullPointer, USBBoardSpeedFull, -1, 8},
         {"address above 15 probes nothing", plugged({0}), 16, false, ReelMsgBadParameter,
          USBBoardSpeedNone, -1, 0},
         {"upper input bits are not address", [](VirtualCabinet& c) { c.board(0).inputs(0xF9FFFF); },
@@ -197,6 +197,46 @@ TEST(BoardDiscovery, FindsTheRightInstance) {
     }
 }
 
+// A failed address search holds no board, not even the one held before it:
+// later commands fail as on a never-opened object, and a later search or
+// Init opens normally.
+TEST(BoardDiscovery, FailedAddressSearchHoldsNoBoard) {
+    const struct {
+        const char* name;
+        std::function<bool(Yarvo&)> before;  // the opening the search follows
+        unsigned address;
+        KReelMsg error;
+        size_t reports;
+    } cases[] = {
+        {"after Init", [](Yarvo& y) { return y.Init(); }, 5, ReelMsgOk, 2},
+        {"after a search that found address 1", [](Yarvo& y) { return y.InitUSBBoard(1); }, 5, ReelMsgOk, 2},
+        {"address 9", [](Yarvo& y) { return y.Init(); }, 9, ReelMsgOk, 2},
+        {"address above 15 probes nothing and keeps the board", [](Yarvo& y) { return y.Init(); }, 16,
+         ReelMsgBadParameter, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualCabinet cab;
+        cab.board(0).address(0).board(1).address(1);
+        Yarvo y;
+        ASSERT_TRUE(c.before(y));
+        cab.clearLog();
+        EXPECT_FALSE(y.InitUSBBoard(c.address));
+        EXPECT_EQ(y.GetLastError(), c.error);
+        EXPECT_EQ(cab.log().size(), c.reports);
+        const bool kept = c.address > 15;
+        cab.clearLog();
+        EXPECT_EQ(y.SetOutputs(~0u, ~0u), kept);
+        EXPECT_EQ(cab.log().size(), kept ? 1u : 0u);
+        EXPECT_EQ(y.GetLastError(), kept ? c.error : ReelMsgTransferFailed);
+        ASSERT_TRUE(y.InitUSBBoard(1));
+        EXPECT_EQ(commandTarget(cab, y), 1);
+        ASSERT_FALSE(y.InitUSBBoard(6));
+        ASSERT_TRUE(y.Init());
+        EXPECT_EQ(commandTarget(cab, y), 0);
+    }
+}
+
 TEST(BoardDiscovery, DescriptorsAreNeitherLeakedNorShared) {
     VirtualCabinet cab;
     cab.board(0).address(0).board(1).address(1);
@@ -208,10 +248,10 @@ TEST(BoardDiscovery, DescriptorsAreNeitherLeakedNorShared) {
             switch (i % 4) {
             case 0: ASSERT_TRUE(y.Init()); break;
             case 1: ASSERT_TRUE(y.InitUSBBoard(1)); break;  // opens instance 0, passes it over
-            case 2: ASSERT_FALSE(y.InitUSBBoard(5)); break; // opens both, matches neither
+            case 2: ASSERT_FALSE(y.InitUSBBoard(5)); break; // opens both, matches neither, keeps none
             case 3: ASSERT_TRUE(y.InitUSBBoard(0)); break;
             }
-            ASSERT_EQ(openDescriptors(), before + 1) << "cycle " << i;
+            ASSERT_EQ(openDescriptors(), before + (i % 4 == 2 ? 0 : 1)) << "cycle " << i;
         }
         {
             Yarvo copy(y);

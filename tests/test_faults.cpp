@@ -73,15 +73,20 @@ struct Shadow {
     int speed;
     int direction;  // 1 forwards, 0 backwards
     int rampDown;
+    bool defined = true;  // false: symbol-level operations refuse the reel (code 30)
     bool operator==(const Shadow& o) const {
-        return configured == o.configured && speed == o.speed && direction == o.direction && rampDown == o.rampDown;
+        return configured == o.configured && speed == o.speed && direction == o.direction &&
+               rampDown == o.rampDown && defined == o.defined;
     }
 };
 
 std::ostream& operator<<(std::ostream& os, const Shadow& s) {
     return os << "{configured " << s.configured << ", speed " << s.speed << ", direction " << s.direction
-              << ", ramp-down " << s.rampDown << "}";
+              << ", ramp-down " << s.rampDown << ", defined " << s.defined << "}";
 }
+
+// A reel whose configuration failed part-way has no usable definition.
+const Shadow kUndefined{false, 0, 0, 0, false};
 
 Fault makeFault(Fault::Kind kind, int value, Bytes payload = {}) {
     Fault f;
@@ -145,7 +150,16 @@ public:
             EXPECT_TRUE(yarvo.ConfigureReels(reel + 1u, 0, 0, 1, 0));
         }
         KReelStatusEx status{};
-        EXPECT_TRUE(yarvo.VendorGetReelStatus(reel, &status)) << yarvo.GetLastError();
+        cab.clearLog();
+        if (!yarvo.VendorGetReelStatus(reel, &status)) {
+            // Without a usable definition every symbol-level operation is
+            // refused before anything is sent.
+            EXPECT_EQ(yarvo.GetLastError(), ReelMsgReelDataError);
+            EXPECT_FALSE(yarvo.VendorSpinReelStopSkill(reel));
+            EXPECT_TRUE(cab.log().empty());
+            s.defined = false;
+            return s;
+        }
         s.speed = status.reelSpeed;
         cab.clearLog();
         cab.driver().injectFault(instance, makeFault(Fault::Payload, 0, statusAt(100)));
@@ -205,10 +219,9 @@ std::vector<Composite> composites() {
          [](Rig& r) { return r.configure(kReel, "probe"); },
          {51, 44, 42, 43},
          a,
-         // The flag comes down on any failure; speed and direction are
-         // written only after the last exchange; each ramp length is written
-         // before its own upload.
-         {{false, -70, 0, 6}, {false, -70, 0, 6}, {false, -70, 0, 6}, {false, -70, 0, 8}},
+         // The flag comes down on any failure, and the reel is left without
+         // a usable definition: its record is part "probe", part "other".
+         {kUndefined, kUndefined, kUndefined, kUndefined},
          {}},
         {"VendorSpinReelToSymbol with a change of speed",
          [](Rig&) {},

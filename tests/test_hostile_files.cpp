@@ -159,8 +159,11 @@ TEST_F(HostileFiles, UnsafeOrBrokenFilesFailToLoadAndKeepTheDocumentInUse) {
         {"a byte-order mark alone", "\xEF\xBB\xBF"},
         {"an empty file", ""},
         {"white space only", repeat(" \n\t", 1000)},
-        {"non-ASCII in a tag", doc("<reel-def t\xC3\xBCpe=\"probe\"/>")},
         {"an attribute value with an unmatched quote", doc(probe() + "<reel-def type=\"x/>")},
+        {"a byte above 0x7F in an unquoted value", doc("<x a=caf\xE9 b=\"<a>\"/>" + probe())},
+        {"a non-ASCII word in a declaration", doc(probe(), "<?xml-stylesheet href=\"\xC3\xBC\" ?>")},
+        {"a declaration keyword whose case folding depends on the locale",
+         doc(probe(), "<?xml VERSION=\"1.0\"?>")},
         {"an unclosed root element", "<tamso-reel-definitions>" + probe()},
         {"a mismatched end tag", doc(probe() + "<reel-def type=\"x\"></reel-dfe>")},
         {"10 MB of random markup in an unclosed root", [] {
@@ -187,6 +190,39 @@ TEST_F(HostileFiles, UnsafeOrBrokenFilesFailToLoadAndKeepTheDocumentInUse) {
     EXPECT_FALSE(setPath("/dev/zero"));
     EXPECT_EQ(yarvo.GetLastError(), ReelMsgFileLoadFailed);
     expectGoodFileStillWorks();
+}
+
+// Where and why the screen refuses a text, and where a text that ends too
+// early leaves something open: what check-reels reports.
+TEST(ReelFileScreen, SaysWhereAndWhy) {
+    using yarvo::detail::Refusal;
+    using yarvo::detail::Unfinished;
+    const struct {
+        std::string text;
+        Refusal refusal;
+        Unfinished unfinished;
+        int row, column;  // of the refusal, or of what is left open
+    } cases[] = {
+        {"<r>\n  " + repeat("<a>", kLimit) + "</r>", Refusal::TooDeep, Unfinished::None, 2, 3 + 3 * int(kLimit - 1)},
+        {"\xEF\xBB\xBF<r>\n<a>\xE2\x82", Refusal::CutCharacter, Unfinished::None, 2, 4},
+        {"\xEF\xBB\xBF<r a=\"\xC3(\"/>", Refusal::BrokenCharacter, Unfinished::None, 1, 7},
+        {"<r>&#12<a>#;</r>", Refusal::MalformedReference, Unfinished::None, 1, 4},
+        {"<r a=\xE9/>", Refusal::LocaleDependent, Unfinished::None, 1, 6},
+        {"<r>\n\t<a x=\"1\">text", Refusal::None, Unfinished::Element, 2, 5},
+        {"<r>\n<a x=\"1", Refusal::None, Unfinished::Value, 2, 6},
+        {"<r><!-- no end", Refusal::None, Unfinished::Comment, 1, 4},
+        {"<?xml version=\"1.0\"?><r/>&#x<a>x; after the root", Refusal::None, Unfinished::None, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::string padded = c.text + std::string(yarvo::detail::kScreenPadding, '\0');
+        const yarvo::detail::Screening s = yarvo::detail::screenReelText(padded.c_str());
+        EXPECT_EQ(s.refusal, c.refusal);
+        EXPECT_EQ(s.unfinished, c.unfinished);
+        const bool open = c.unfinished != Unfinished::None;
+        EXPECT_EQ(open ? s.openRow : s.row, c.row);
+        EXPECT_EQ(open ? s.openColumn : s.column, c.column);
+    }
 }
 
 // The deferred first load (VendorConfigureReel with no file loaded yet)
@@ -235,6 +271,18 @@ TEST_F(HostileFiles, OddButSafeFilesLoad) {
                                              doc(probe(), ""),
          "probe"},
         {"text after the root is ignored", doc(probe()) + "trailing \x01\xFF junk <<<", "probe"},
+        {"a NUL byte after the root ends the text", doc(probe()) + std::string(1, '\0') + repeat("<a>", 5000),
+         "probe"},
+        {"a style-sheet instruction after the declaration",
+         doc(probe(), "<?xml version=\"1.0\"?>\n<?xml-stylesheet type=\"text/xsl\" href=\"reels.xsl\"?>\n"),
+         "probe"},
+        {"non-ASCII element and attribute names in UTF-8",
+         "\xEF\xBB\xBF" + doc("<gl\xC3\xBC" "ck \xC3\xA9t\xC3\xA9=\"\xE2\x82\xAC\"/>" + probe()), "probe"},
+        {"a declaration in capitals, single quotes and extra attributes",
+         doc(probe(), "<?XML  version = '1.0'  encoding='utf-8'  standalone='yes' ?>"), "probe"},
+        {"broken UTF-8 in a comment and a name", "\xEF\xBB\xBF" + doc("<!-- \xC3( \xFF --><n\xC3>x</n\xC3>" + probe()),
+         "probe"},
+        {"an empty numeric reference", doc("<x>&#;&#x;</x>" + probe()), "probe"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -300,17 +348,16 @@ TEST_F(HostileFiles, CountsAtAndBeyondEveryLimit) {
 }
 
 // Definitions whose geometry makes no sense (symbols beyond the turn, a turn
-// of 0 or of more than 16 bits of half steps, descending positions) are the
+// of 0, descending positions) are the
 // file's business, but no symbol-level operation may read outside the
 // definition or crash on them: each ends with a status code or a command.
 TEST_F(HostileFiles, NonsenseGeometryGivesStatusCodes) {
     const std::vector<std::string> tables = {
         "<symbol-table steps-per-turn=\"0\" symbols-per-turn=\"2\" s000=\"0\" s001=\"1\"/>",
-        "<symbol-table steps-per-turn=\"-1\" symbols-per-turn=\"2\" s000=\"0\" s001=\"-1\"/>",
-        "<symbol-table steps-per-turn=\"2147483647\" symbols-per-turn=\"2\" s000=\"0\" s001=\"4294967295\"/>",
+        "<symbol-table steps-per-turn=\"32767\" symbols-per-turn=\"2\" s000=\"0\" s001=\"4294967295\"/>",
         "<symbol-table steps-per-turn=\"48\" symbols-per-turn=\"3\" s000=\"90\" s001=\"10\" s002=\"5000\"/>",
         "<symbol-table steps-per-turn=\"48\" symbols-per-turn=\"0\"/>",
-        "<symbol-table steps-per-turn=\"40000\" symbols-per-turn=\"1\" s000=\"79999\"/>",
+        "<symbol-table steps-per-turn=\"1\" symbols-per-turn=\"1\" s000=\"65535\"/>",
     };
     std::string body;
     for (size_t i = 0; i < tables.size(); ++i)

@@ -1,6 +1,7 @@
 // Reel set-up, motion and status commands, driven through the virtual board.
 #include <cerrno>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -203,6 +204,41 @@ TEST(ReelCommands, BytesOnTheWire) {
         EXPECT_TRUE(c.call(b.y));
         EXPECT_EQ(b.y.GetLastError(), ReelMsgNullPointer);
         EXPECT_EQ(b.sentOnce(c.command), c.payload);
+    }
+}
+
+// A symbol spin's step count is symbols x steps per symbol, never wrapped:
+// a product of 0x8000 or more is refused with nothing sent.
+TEST(ReelCommands, SymbolSpinStepCountsNeverWrap) {
+    const struct {
+        unsigned perSymbol;
+        unsigned char symbols;
+        int steps;  // sent, or -1: refused with ReelMsgBadStepCount
+    } cases[] = {
+        {16843010, 255, -1},  // 2^32 + 254 in 32 bits
+        {0x80000000u, 2, -1},  // 2^32
+        {16384, 2, -1},
+        {32767, 1, 0x7FFF},
+        {128, 255, 32640},
+        {0xFFFFFFFFu, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.perSymbol) + " x " + std::to_string(c.symbols));
+        for (bool forward : {true, false}) {
+            Bench b(0);
+            ASSERT_TRUE(b.y.ConfigureReels(1, 0, c.perSymbol, 1, 0));
+            b.cab.clearLog();
+            const bool ok = forward ? b.y.SpinReelSymbolForward(0, 2, c.symbols)
+                                    : b.y.SpinReelSymbolBack(0, 2, c.symbols);
+            EXPECT_EQ(ok, c.steps >= 0);
+            if (c.steps < 0) {
+                EXPECT_EQ(b.y.GetLastError(), ReelMsgBadStepCount);
+                EXPECT_TRUE(b.cab.log().empty());
+            } else {
+                EXPECT_EQ(b.sentOnce(41), (Bytes{0, static_cast<uint8_t>(forward ? 2 : 0xFE),
+                                                 static_cast<uint8_t>(c.steps >> 8), static_cast<uint8_t>(c.steps)}));
+            }
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,9 @@ TEST_F(ReelDefinitions, RejectsMissingOrInvalidItems) {
         {"<symbol-table ", "<symbol-Table ", ReelMsgReelDataError},
         {"steps-per-turn=\"48\"", "", ReelMsgReelDataError},
         {"symbols-per-turn=\"4\"", "", ReelMsgReelDataError},
+        {"steps-per-turn=\"48\"", "steps-per-turn=\"32768\"", ReelMsgReelDataError},  // a turn beyond 16 bits
+        {"steps-per-turn=\"48\"", "steps-per-turn=\"40000\"", ReelMsgReelDataError},
+        {"steps-per-turn=\"48\"", "steps-per-turn=\"-1\"", ReelMsgReelDataError},
         {"symbols-per-turn=\"4\"", "symbols-per-turn=\"201\"", ReelMsgReelDataError},
         {"symbols-per-turn=\"4\"", "symbols-per-turn=\"457\"", ReelMsgReelDataError},  // stores 201
         {"s000=\"0\"", "s0=\"0\"", ReelMsgReelDataError},
@@ -166,7 +170,8 @@ TEST_F(ReelDefinitions, StoresValuesAtTheirWidthAndReadsFirstOfName) {
         {"error-deadband=\"3\"", "error-deadband=\"300\"", 51, 9, 8, 44},
         {"steps-per-turn=\"48\"", "steps-per-turn=\"200\"", 51, 9, 1, 0x01},
         {"steps-per-turn=\"48\"", "steps-per-turn=\"200\"", 51, 9, 2, 0x90},
-        {"steps-per-turn=\"48\"", "steps-per-turn=\"40000\"", 51, 9, 1, 0x38},  // 80000 & 0xFFFF
+        {"steps-per-turn=\"48\"", "steps-per-turn=\"32767\"", 51, 9, 1, 0xFF},  // a turn of 65534
+        {"steps-per-turn=\"48\"", "steps-per-turn=\"32767\"", 51, 9, 2, 0xFE},
         {"duty-cycle-on=\"200\"", "duty-cycle-on=\"257\"", 44, 3, 2, 1},
         {"r002=\"40\"", "r002=\"300\"", 42, 5, 4, 44},
         {"r002=\"40\"", "r002=\"-1\" r003=\"5\"", 42, 5, 4, 255},  // r003 beyond the count
@@ -265,45 +270,69 @@ TEST_F(ReelDefinitions, FindsFirstTypeIgnoringCaseAndStopsAtATypelessReelDef) {
     EXPECT_EQ(yarvo.GetLastError(), ReelMsgReelTypeNotFound);
 }
 
-TEST_F(ReelDefinitions, RejectionRewritesTheRecordOnlyUpToTheFault) {
-    const std::string oneSpeed = rampTable(100, "half", {90, 60, 40}, {60, 90});
-    const std::string twoSpeeds = oneSpeed + rampTable(200, "full", {80, 50}, {50, 80});
-    ASSERT_TRUE(load(
-        probe("good", oneSpeed, twoSpeeds) +
-        probe("count-too-big", "symbols-per-turn=\"4\" s000=\"0\"", "symbols-per-turn=\"201\" s000=\"10\"") +
-        probe("short", "symbols-per-turn=\"4\" s000=\"0\" s001=\"24\"", "symbols-per-turn=\"2\" s000=\"10\"") +
-        probe("bad-ramps", oneSpeed, rampTable(150, "full", {70, 30}, {30, 70}) +
-              "<ramp-table speed=\"300\"><ramp-up num-entries=\"1\" r000=\"1\"/></ramp-table>")));
-    ASSERT_TRUE(configure(0, "good"));
-
-    EXPECT_FALSE(configure(0, "count-too-big"));
-    EXPECT_EQ(yarvo.GetLastError(), ReelMsgReelDataError);
-    EXPECT_EQ(symbolPosition(3), 72);  // a count failing its limit is never stored
-    EXPECT_EQ(symbolPosition(4), -1);
-
-    // The count and s000 are new; s001 is missing and keeps the old value.
-    EXPECT_FALSE(configure(0, "short"));
+// Once a configuration has begun rewriting a reel's record and fails (a
+// rejected decode, or a board step after it), no symbol-level operation runs
+// on the reel until a configuration succeeds; step-level ones go on.  A
+// failure before the record is touched leaves a good definition usable.
+TEST_F(ReelDefinitions, AFailedConfigurationLeavesNoUsableDefinition) {
+    const std::vector<std::function<bool(Yarvo&)>> symbolLevel = {
+        [](Yarvo& y) { return y.VendorSpinReelToSymbol(0, 1, 100); },
+        [](Yarvo& y) { return y.VendorSpinReelNumberOfSymbols(0, 1, 100); },
+        [](Yarvo& y) { return y.VendorSynchroniseReel(0); },
+        [](Yarvo& y) { return y.VendorSpinReelStartSkill(0, 100); },
+        [](Yarvo& y) { return y.VendorSpinReelStopSkill(0); },
+        [](Yarvo& y) { return y.VendorStopReelSpinAtPosition(0, 1); },
+        [](Yarvo& y) { KReelStatusEx s; return y.VendorGetReelStatus(0, &s); },
+    };
+    // The code each symbol-level operation ends with (Ok: it succeeds).
+    auto expectSymbolLevel = [&](KReelMsg code) {
+        for (size_t i = 0; i < symbolLevel.size(); ++i) {
+            SCOPED_TRACE(i);
+            cab.clearLog();
+            yarvo.GetDllVersion(nullptr);
+            EXPECT_EQ(symbolLevel[i](yarvo), code == ReelMsgOk);
+            if (code != ReelMsgOk) {
+                EXPECT_EQ(yarvo.GetLastError(), code);
+                EXPECT_TRUE(cab.log().empty());
+            }
+        }
+    };
+    ASSERT_TRUE(load(probe("good") + probe("short", "s001=\"24\" ", "") +
+                     probe("wide", "steps-per-turn=\"48\"", "steps-per-turn=\"32768\"") +
+                     probe("bad-duty", "duty-cycle-off=\"40\"", "duty-cycle-off=\"56\"")));
+    struct Step { const char* type; KReelMsg configure; KReelMsg symbolLevel; };
+    const Step steps[] = {
+        {"short", ReelMsgReelDataError, ReelMsgReelNotConfigured},  // never configured: code 9 first
+        {"good", ReelMsgOk, ReelMsgOk},
+        {"missing", ReelMsgReelTypeNotFound, ReelMsgOk},             // the record is not touched
+        {"short", ReelMsgReelDataError, ReelMsgReelDataError},
+        {"missing", ReelMsgReelTypeNotFound, ReelMsgReelDataError},  // still the mixed record
+        {"good", ReelMsgOk, ReelMsgOk},
+        {"wide", ReelMsgReelDataError, ReelMsgReelDataError},
+        {"good", ReelMsgOk, ReelMsgOk},
+        {"bad-duty", ReelMsgBadDutyCycle, ReelMsgReelNotConfigured},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.type);
+        EXPECT_EQ(configure(0, step.type), step.configure == ReelMsgOk);
+        if (step.configure != ReelMsgOk) {
+            EXPECT_EQ(yarvo.GetLastError(), step.configure);
+        }
+        expectSymbolLevel(step.symbolLevel);
+    }
+    // Declared again after the failed board step: step-level commands work,
+    // symbol-level ones refuse the part "bad-duty", part "good" record.
+    ASSERT_TRUE(yarvo.ConfigureReels(1, 96, 4, 1, 0));
+    EXPECT_TRUE(yarvo.SpinReels(0, 1, 10));
     EXPECT_TRUE(configured(0));
-    EXPECT_EQ(symbolPosition(0), 10);
-    EXPECT_EQ(symbolPosition(1), 24);
-    EXPECT_EQ(symbolPosition(2), -1);
-
-    EXPECT_FALSE(configure(0, "missing"));
-    EXPECT_EQ(yarvo.GetLastError(), ReelMsgReelTypeNotFound);
-    EXPECT_EQ(symbolPosition(0), 10);
-
-    // Table 0 is rewritten, table 1 gets speed 300 and keeps its old step
-    // type and ramps, and the table count stays 2.
-    EXPECT_FALSE(configure(0, "bad-ramps"));
-    EXPECT_EQ(yarvo.GetLastError(), ReelMsgReelDataError);
-    cab.clearLog();
-    ASSERT_TRUE(yarvo.VendorSpinReelStartSkill(0, 290));
-    EXPECT_EQ(commands(), (Bytes{42, 43, 48}));
-    EXPECT_EQ(sent(42), (Bytes{0, 2, 80, 50}));
-    EXPECT_EQ(sent(48), (Bytes{0, 2}));
-    cab.clearLog();
-    ASSERT_TRUE(yarvo.VendorSpinReelStartSkill(0, 140));
-    EXPECT_EQ(sent(42), (Bytes{0, 2, 70, 30}));
+    expectSymbolLevel(ReelMsgReelDataError);
+    // The order of checks stays: a count of 0 is refused before the definition.
+    EXPECT_FALSE(yarvo.VendorSpinReelNumberOfSymbols(0, 0, 100));
+    EXPECT_EQ(yarvo.GetLastError(), ReelMsgBadParameter);
+    // A file that does not load leaves a good definition usable.
+    ASSERT_TRUE(configure(0, "good"));
+    EXPECT_FALSE(setPath(yarvo, (dir / "absent.xml").string()));
+    expectSymbolLevel(ReelMsgOk);
 }
 
 TEST_F(ReelDefinitions, ConfiguresFromTheExampleFileInBoardOrder) {

@@ -1,75 +1,44 @@
 // Symbol tables of the reel-definition file, for the live view.
 #include "reel_labels.h"
 
-#include <cstdio>
-#include <strings.h>
+#include <memory>
 
 #include <tinyxml.h>
 
+#include "reel_file_format.h"
+#include "reel_files.h"
+
 namespace yarvo::simtool {
 
-namespace {
-
-bool sameType(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
-
-bool readStrip(TiXmlElement* reelDef, const char* type, SymbolStrip* strip) {
-    TiXmlElement* table = reelDef->FirstChildElement("symbol-table");
-    if (table == nullptr) {
-        return false;
-    }
-    int steps = 0, count = 0;
-    if (table->QueryIntAttribute("steps-per-turn", &steps) != TIXML_SUCCESS ||
-        table->QueryIntAttribute("symbols-per-turn", &count) != TIXML_SUCCESS || steps <= 0) {
-        return false;
-    }
-    count &= 0xFF;   // stored in 8 bits by the library
-    if (count > 200) {
-        return false;
-    }
-    strip->type = type;
-    strip->turnLength = 2u * static_cast<uint32_t>(steps);
-    strip->positions.clear();
-    for (int i = 0; i < count; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "s%03d", i);
-        int position = 0;
-        if (table->QueryIntAttribute(name, &position) != TIXML_SUCCESS) {
-            return false;
-        }
-        strip->positions.push_back(static_cast<uint32_t>(position));
-    }
-    return true;
-}
-
-}  // namespace
-
 bool SymbolStrips::load(const std::string& path, std::string* error) {
-    TiXmlDocument document;
-    if (!document.LoadFile(path.c_str(), TIXML_DEFAULT_ENCODING)) {
-        *error = path + ": " + (document.ErrorDesc() != nullptr ? document.ErrorDesc() : "cannot be read");
-        return false;
-    }
-    TiXmlElement* root = document.FirstChildElement("tamso-reel-definitions");
-    if (root == nullptr) {
-        *error = path + ": no tamso-reel-definitions element";
-        return false;
-    }
     strips_.clear();
-    for (TiXmlElement* def = root->FirstChildElement("reel-def"); def != nullptr;
-         def = def->NextSiblingElement("reel-def")) {
+    if (const std::string problem = tools::reelFilePathProblem(path); !problem.empty()) {
+        *error = problem;
+        return false;
+    }
+    detail::ReelFileLoad load;
+    const std::unique_ptr<TiXmlDocument> document = tools::loadReelFileForTool(path, &load);
+    if (!document) {
+        const tools::LoadFailure failure = tools::describeLoadFailure(path, load);
+        *error = failure.line == 0 ? failure.message
+                                   : path + ":" + std::to_string(failure.line) + ":" +
+                                         std::to_string(failure.column) + ": " + failure.message;
+        return false;
+    }
+    for (const TiXmlElement* def = format::firstReelDef(*document); def != nullptr; def = format::nextReelDef(*def)) {
         const char* type = def->Attribute("type");
-        if (type == nullptr || find(type) != nullptr) {
-            continue;
-        }
+        if (type == nullptr) break;  // the library's search ends here
+        if (find(type) != nullptr) continue;
         SymbolStrip strip;
-        if (readStrip(def, type, &strip)) {
-            strips_.push_back(strip);
-        }
+        if (!format::decodeReelType(*def, &strip.definition, nullptr)) continue;
+        strip.type = type;
+        const SymbolTableDef& table = strip.definition.symbolTable;
+        strip.turnLength = 2u * table.stepsPerTurn;
+        strip.positions.assign(table.symbolPositions, table.symbolPositions + table.symbolsPerTurn);
+        strips_.push_back(std::move(strip));
     }
     if (strips_.empty()) {
-        *error = path + ": no reel type with a complete symbol table";
+        *error = path + ": no reel type the library can configure (yarvoctl check-reels " + path + " says why)";
         return false;
     }
     return true;
@@ -77,7 +46,7 @@ bool SymbolStrips::load(const std::string& path, std::string* error) {
 
 const SymbolStrip* SymbolStrips::find(const std::string& type) const {
     for (const SymbolStrip& s : strips_) {
-        if (sameType(s.type, type)) {
+        if (format::equalIgnoringAsciiCase(s.type.c_str(), type.c_str())) {
             return &s;
         }
     }

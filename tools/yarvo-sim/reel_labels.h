@@ -1,8 +1,8 @@
 // What the live view needs from the reel-definition file: per reel type its
 // turn length and symbol positions, and which type each reel of each board
 // carries, so that a reel's position can be shown as the symbol under the
-// window.  The library decodes the same file for the host; the view only
-// reads the symbol tables and ignores everything else.
+// window.  The file is read by the library's own loader and decoder, so the
+// view sees exactly the reel types a host can configure.
 #ifndef YARVO_SIM_TOOL_REEL_LABELS_H
 #define YARVO_SIM_TOOL_REEL_LABELS_H
 
@@ -11,21 +11,25 @@
 #include <string>
 #include <vector>
 
+#include "yarvo.h"
+
 namespace yarvo::simtool {
 
 struct SymbolStrip {
     std::string type;
     uint32_t turnLength = 0;             // half steps: 2 x steps-per-turn
     std::vector<uint32_t> positions;     // symbol i at positions[i]
+    ReelDataDef definition{};            // the whole decoded reel type
 };
 
-// The symbol tables of a reel-definition file, by type name (matched
-// ignoring letter case; the first reel-def of a name wins, as in the
-// library).
+// The reel types of a reel-definition file that a host can configure, by
+// name (matched ignoring letter case; the first reel-def of a name wins and
+// the search ends at a reel-def without type, as in the library).
 class SymbolStrips {
 public:
-    // False with a message when the file cannot be read or has no reel types.
-    // A reel-def whose symbol table is incomplete is skipped.
+    // False with a message when the file does not load (the tools' limits:
+    // a regular file of at most 64 MiB) or has no reel type the library
+    // accepts.  A reel-def the library rejects is left out.
     bool load(const std::string& path, std::string* error);
     const SymbolStrip* find(const std::string& type) const;
     std::vector<std::string> types() const;   // in file order

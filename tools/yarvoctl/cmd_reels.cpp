@@ -18,10 +18,8 @@ unsigned char reelByte(unsigned reel) { return static_cast<unsigned char>(reel);
 
 // What the reel-definition file says about a type, by the library's rules.
 void describeType(const std::string& type, Json* json, std::vector<std::string>* lines) {
-    const yarvo::tools::ReelFileReport report =
-        yarvo::tools::checkReelFile(reelFilePath(), type.c_str());
-    if (report.types.empty() || !report.types.front().accepted) return;
-    const ReelDataDef& d = report.types.front().data;
+    ReelDataDef d{};
+    if (!yarvo::tools::readDefinition(reelFilePath(), type, &d)) return;
     Json speeds = Json::array();
     std::string text;
     for (unsigned i = 0; i < d.rampTableCount; ++i) {

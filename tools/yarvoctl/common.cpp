@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "codes.h"
+#include "reel_check.h"
+#include "reel_files.h"
 
 namespace yarvoctl {
 
@@ -142,11 +144,25 @@ std::string reelFilePath() {
     return context().reels.empty() ? std::string("tamso-reel-definitions.xml") : context().reels;
 }
 
+// A failure of the library's reel-file operations, with the file's own cause.
+[[noreturn]] void failReelFile(const char* operation, Yarvo& yarvo, const std::string& type) {
+    const unsigned code = yarvo.GetLastError();
+    std::string text = std::string(yarvo::tools::statusCodeName(code)) + " (" + std::to_string(code) + ")";
+    const std::string why = yarvo::tools::explainReelFileFailure(reelFilePath(), type, code);
+    if (!why.empty()) text += ": " + why;
+    throw Failure(operation, text);
+}
+
 void loadReelFile(Yarvo& yarvo) {
     if (context().reels.empty()) return;
+    // What the tools refuse to read at all (a FIFO, a device, a directory, a
+    // file beyond 64 MiB), before the library is given it.
+    if (const std::string problem = yarvo::tools::reelFilePathProblem(context().reels); !problem.empty()) {
+        throw Failure("--reels", problem);
+    }
     std::vector<char> path(context().reels.begin(), context().reels.end());
     path.push_back('\0');
-    check(yarvo.VendorSetReelFilePath(path.data()), "VendorSetReelFilePath", yarvo);
+    if (!yarvo.VendorSetReelFilePath(path.data())) failReelFile("VendorSetReelFilePath", yarvo, "");
 }
 
 void prepareReel(Yarvo& yarvo, unsigned reel, const ReelSetup& setup) {
@@ -169,8 +185,9 @@ void prepareReel(Yarvo& yarvo, unsigned reel, const ReelSetup& setup) {
         loadReelFile(yarvo);
         std::vector<char> type(setup.type.begin(), setup.type.end());
         type.push_back('\0');
-        check(yarvo.VendorConfigureReel(static_cast<unsigned char>(reel), type.data()),
-              "VendorConfigureReel", yarvo);
+        if (!yarvo.VendorConfigureReel(static_cast<unsigned char>(reel), type.data())) {
+            failReelFile("VendorConfigureReel", yarvo, setup.type);
+        }
         context().definedReels.insert(reel);
     }
 }

@@ -1,581 +1,455 @@
+// check-reels: the library's loader and decoder, with diagnostics on top.
 #include "reel_check.h"
 
 #include <tinyxml.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <memory>
+#include <unordered_map>
 
-#include "reel_file_check.h"
 #include "reel_file_format.h"
+#include "reel_files.h"
 
 namespace yarvo::tools {
 namespace {
 
-// The file's names and limits are the library's (reel_file_format.h).
 using namespace yarvo::format;
 
-const TiXmlAttribute* findAttribute(const TiXmlElement* element, const char* name) {
-    for (const TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next()) {
-        if (std::strcmp(a->Name(), name) == 0) return a;
-    }
-    return nullptr;
-}
-
-// How the integer query reads a text: white space, an optional sign, decimal
-// digits, and whatever follows.
-struct IntegerText {
-    bool digits = false;      // begins with an integer
-    bool overflow = false;    // more than a 32-bit integer can hold
-    std::string rest;         // what follows the digits, trailing white space removed
-};
-
-IntegerText inspectInteger(const char* text) {
-    IntegerText out;
-    const char* p = text;
-    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = (*p++ == '-');
-    uint64_t magnitude = 0;
-    while (*p >= '0' && *p <= '9') {
-        out.digits = true;
-        if (magnitude <= (1ull << 40)) magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
-        ++p;
-    }
-    if (magnitude > (negative ? 0x80000000ull : 0x7FFFFFFFull)) out.overflow = true;
-    out.rest = p;
-    while (!out.rest.empty() && std::isspace(static_cast<unsigned char>(out.rest.back())))
-        out.rest.pop_back();
+std::string lowerAscii(const char* s) {
+    std::string out(s);
+    for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     return out;
 }
 
-// An element's place for messages, e.g. "ramp-table 2 > ramp-up".
-std::string rampLabel(unsigned table, const char* ramp) {
-    std::string label = std::string(kRampTableName) + " " + std::to_string(table);
-    if (ramp != nullptr) label += std::string(" > ") + ramp;
-    return label;
+// Edit distance, given up beyond `limit`.
+unsigned distance(const std::string& a, const std::string& b, unsigned limit) {
+    if (a.size() > b.size() + limit || b.size() > a.size() + limit) return limit + 1;
+    std::vector<unsigned> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<unsigned>(j);
+    for (size_t i = 1; i <= a.size(); ++i) {
+        unsigned diagonal = row[0];
+        row[0] = static_cast<unsigned>(i);
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const unsigned up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0u : 1u)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
 }
 
-class Checker {
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+const TiXmlAttribute* attributeNamed(const TiXmlElement& element, const char* name) {
+    const TiXmlAttribute* a = element.FirstAttribute();
+    while (a != nullptr && std::strcmp(a->Name(), name) != 0) a = a->Next();
+    return a;
+}
+
+// What follows the number TinyXML's integer query read from a text (trailing
+// white space aside), and whether its digits overflow 32 bits.
+std::string afterNumber(const char* text, bool* overflow) {
+    const char* p = text;
+    while (isSpace(*p)) ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    uint64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (magnitude <= (1ull << 40)) magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
+    }
+    *overflow = magnitude > (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    size_t n = std::strlen(p);
+    while (n > 0 && isSpace(p[n - 1])) --n;
+    return std::string(p, n);
+}
+
+std::string label(const Place& place) {
+    const std::string table = std::string(kRampTableName) + " " + std::to_string(place.table);
+    switch (place.part) {
+    case Part::ReelDef: return kReelDefName;
+    case Part::Params: return kParamsName;
+    case Part::SymbolTable: return kSymbolTableName;
+    case Part::RampTable: return table;
+    case Part::RampUp: return table + " > " + kRampUpName;
+    case Part::RampDown: return table + " > " + kRampDownName;
+    }
+    return "";
+}
+
+class Checker : public DecodeObserver {
 public:
     explicit Checker(ReelFileReport& report) : report_(report) {}
 
-    void run(const TiXmlDocument& document, const char* onlyType);
+    // Checks the document; the report gets the errors first, then the
+    // warnings, each in the order a host meets them.
+    void run(const TiXmlDocument& document, const char* onlyType) {
+        check(document, onlyType);
+        report_.diagnostics.insert(report_.diagnostics.end(), std::make_move_iterator(warnings_.begin()),
+                                   std::make_move_iterator(warnings_.end()));
+    }
+
+    void integerRead(const Place& place, const TiXmlAttribute& attribute, int value, Storage storage) override;
+    void rejected(const Place& place, Rejection rule, const TiXmlBase* where, const char* name,
+                  unsigned value) override;
+    void elementDone(const Place& place, bool accepted) override;
 
 private:
+    void add(Severity severity, const TiXmlBase* where, const std::string& element, const char* attribute,
+             std::string message);
+    void error(const TiXmlBase* where, const std::string& element, const char* attribute, std::string message) {
+        add(Severity::Error, where, element, attribute, std::move(message));
+    }
+    void warning(const TiXmlBase* where, const std::string& element, const char* attribute, std::string message) {
+        add(Severity::Warning, where, element, attribute, std::move(message));
+    }
+    void check(const TiXmlDocument& document, const char* onlyType);
+    void checkType(const TiXmlElement& reelDef, const char* name, bool reachable);
+    // Later elements of the same name, and numbered attributes beyond the
+    // count, are never read.
+    void warnIgnored(const Place& place, char letter, unsigned count, unsigned limit);
+    // A name of the file one or two letters off `name`, which the decoder
+    // does not read: "unknown element 'parms' (did you mean 'params'?)".
+    std::string misspelt(const Place& place, const char* name, bool element, const TiXmlBase** where);
+
     ReelFileReport& report_;
+    std::vector<Diagnostic> warnings_;
     unsigned sequence_ = 0;
-    std::string type_;        // reel type being checked
-    bool reachable_ = true;   // problems in unreachable types are only warnings
+    std::string type_;       // reel type being checked
+    bool reachable_ = true;  // problems in unreachable types are only warnings
 
-    void add(Severity severity, const TiXmlBase* where, const std::string& element,
-             const std::string& attribute, const std::string& message) {
-        Diagnostic d;
-        d.severity = severity;
-        if (where != nullptr) {
-            d.line = where->Row();
-            d.column = where->Column();
-        }
-        d.reelType = type_;
-        d.element = element;
-        d.attribute = attribute;
-        d.message = message;
-        if (severity == Severity::Error && !reachable_) {
-            d.severity = Severity::Warning;
-            d.message += " (in an unreachable reel type)";
-        }
-        d.sequence = sequence_++;
-        report_.diagnostics.push_back(std::move(d));
-    }
-    void error(const TiXmlBase* where, const std::string& element, const std::string& attribute,
-               const std::string& message) {
-        add(Severity::Error, where, element, attribute, message);
-    }
-    void warning(const TiXmlBase* where, const std::string& element,
-                 const std::string& attribute, const std::string& message) {
-        add(Severity::Warning, where, element, attribute, message);
-    }
-
-    // A required child element: the first of its name, or an error that
-    // points at a child whose name differs only in case.
-    const TiXmlElement* requireChild(const TiXmlElement* parent, const std::string& parentLabel,
-                                     const char* name);
-    // Later elements of the same name are never read.
-    void warnIgnoredDuplicates(const TiXmlElement* first, const std::string& label);
-
-    // Reads an integer attribute as the library does; reports a missing or
-    // non-integer attribute as an error and trailing garbage or overflow as
-    // warnings.
-    bool readInt(const TiXmlElement* element, const std::string& label, const char* name,
-                 int* value);
-    // The low 8 bits of a value, with a warning when that loses something.
-    unsigned char store8(const TiXmlElement* element, const std::string& label, const char* name,
-                         int value);
-    // A 32-bit value of which only the low 8 bits reach the board.
-    void warnIfSentAs8(const TiXmlElement* element, const std::string& label, const char* name,
-                       int value);
-    // Attributes named like entries (s000, r000) beyond the count are ignored.
-    void warnEntriesBeyond(const TiXmlElement* element, const std::string& label, char letter,
-                           unsigned count, unsigned limit);
-
-    bool checkParams(const TiXmlElement* params, ReelParamDef* data);
-    bool checkSymbolTable(const TiXmlElement* table, SymbolTableDef* data, bool* turnKnown);
-    bool checkRamp(const TiXmlElement* ramp, const std::string& label, KReelRampTable* data);
-    bool checkRampTable(const TiXmlElement* rampTable, unsigned index, RampTableDef* data,
-                        bool* rampsRead);
-    void checkReelDef(const TiXmlElement* reelDef, ReelTypeReport* type);
+    // What the decode of one reel type has shown so far.
+    ReelDataDef data_{};
+    bool offRead_ = false, onRead_ = false;
+    bool turnRead_ = false;      // steps-per-turn read and usable
+    bool countRead_ = false;     // symbols-per-turn or num-entries read within its limit
+    const TiXmlAttribute* previous_ = nullptr;  // the previous symbol read, for the ascending test
+    bool rampRead_[2] = {};                // ramp-up, ramp-down of the current ramp table
+    bool rampsRead_[kMaxRampTables] = {};  // both ramps of each ramp table
 };
 
-const TiXmlElement* Checker::requireChild(const TiXmlElement* parent,
-                                          const std::string& parentLabel, const char* name) {
-    const TiXmlElement* child = parent->FirstChildElement(name);
-    if (child != nullptr) return child;
-    std::string message = "required element " + std::string(name) + " is missing";
-    for (const TiXmlElement* other = parent->FirstChildElement(); other != nullptr;
-         other = other->NextSiblingElement()) {
-        if (equalIgnoringAsciiCase(other->Value(), name)) {
-            message += "; " + std::string(other->Value()) + " at line " +
-                       std::to_string(other->Row()) + " does not count (names are case-sensitive)";
-            break;
+void Checker::add(Severity severity, const TiXmlBase* where, const std::string& element, const char* attribute,
+                  std::string message) {
+    Diagnostic d;
+    d.severity = severity;
+    if (where != nullptr) {
+        d.line = where->Row();
+        d.column = where->Column();
+    }
+    d.reelType = type_;
+    d.element = element;
+    d.attribute = attribute != nullptr ? attribute : "";
+    d.message = std::move(message);
+    if (severity == Severity::Error && !reachable_) {
+        d.severity = Severity::Warning;
+        d.message += " (in an unreachable reel type)";
+    }
+    d.sequence = sequence_++;
+    (d.severity == Severity::Error ? report_.diagnostics : warnings_).push_back(std::move(d));
+}
+
+void Checker::integerRead(const Place& place, const TiXmlAttribute& attribute, int value, Storage storage) {
+    const char* name = attribute.Name();
+    auto warn = [&](const std::string& message) { warning(&attribute, label(place), name, message); };
+    bool overflow = false;
+    const std::string rest = afterNumber(attribute.Value(), &overflow);
+    const std::string text = "\"" + std::string(attribute.Value()) + "\"";
+    if (overflow) {
+        warn(text + " does not fit in 32 bits; it is read as " + std::to_string(value));
+    } else if (!rest.empty()) {
+        warn(text + " is read as " + std::to_string(value) + "; \"" + rest + "\" after the number is ignored");
+    }
+    const unsigned low = static_cast<unsigned char>(value);
+    if ((value < 0 || value > 255) && storage == Storage::Low8Bits) {
+        warn(std::to_string(value) + " is stored in 8 bits as " + std::to_string(low));
+    } else if ((value < 0 || value > 255) && storage == Storage::SentLow8Bits) {
+        warn(std::to_string(value) + ": only its low 8 bits (" + std::to_string(low) + ") reach the board");
+    }
+
+    const std::string n = name;
+    if (place.part == Part::Params) {
+        offRead_ = offRead_ || n == "duty-cycle-off";
+        onRead_ = onRead_ || n == "duty-cycle-on";
+    } else if (n == "num-entries") {
+        countRead_ = low <= kMaxRampEntries;
+    } else if (n == "speed" && value < 0) {
+        warn("negative speed " + std::to_string(value) + ": speeds are magnitudes and the host's sign gives the direction");
+    } else if (n == "steps-per-turn") {
+        turnRead_ = value > 0 && static_cast<unsigned>(value) <= kMaxStepsPerTurn;
+        if (value == 0) warn("0 gives a turn of 0 half steps: no reel position can be placed among the symbols");
+    } else if (n == "symbols-per-turn") {
+        countRead_ = low <= kMaxSymbols;
+        if (low == 0) warn("no symbols: every symbol-level operation on this reel type fails");
+    } else if (place.part == Part::SymbolTable) {
+        const uint32_t position = static_cast<uint32_t>(value);
+        const uint64_t turn = 2ull * data_.symbolTable.stepsPerTurn;
+        if (turnRead_ && position >= turn) {
+            warn("position " + std::to_string(position) + " is not below one turn (" + std::to_string(turn) +
+                 " half steps)");
         }
-    }
-    error(parent, parentLabel, "", message);
-    return nullptr;
-}
-
-void Checker::warnIgnoredDuplicates(const TiXmlElement* first, const std::string& label) {
-    for (const TiXmlElement* next = first->NextSiblingElement(first->Value()); next != nullptr;
-         next = next->NextSiblingElement(first->Value())) {
-        warning(next, label, "",
-                "only the first " + std::string(first->Value()) + " (line " +
-                    std::to_string(first->Row()) + ") is read; this one is ignored");
+        int before = 0;
+        if (previous_ != nullptr && previous_->QueryIntValue(&before) == TIXML_SUCCESS &&
+            position <= static_cast<uint32_t>(before)) {
+            warn("position " + std::to_string(position) + " is not above " + previous_->Name() + " (" +
+                 std::to_string(static_cast<uint32_t>(before)) + "): positions must ascend");
+        }
+        previous_ = &attribute;
     }
 }
 
-bool Checker::readInt(const TiXmlElement* element, const std::string& label, const char* name,
-                      int* value) {
-    const TiXmlAttribute* attribute = findAttribute(element, name);
-    if (attribute == nullptr) {
-        error(element, label, name, "required attribute is missing");
-        return false;
+void Checker::rejected(const Place& place, Rejection rule, const TiXmlBase* where, const char* name,
+                       unsigned value) {
+    // The attribute's text, where `where` is the attribute.
+    auto text = [where] { return "\"" + std::string(static_cast<const TiXmlAttribute*>(where)->Value()) + "\""; };
+    if (place.part == Part::SymbolTable && name[0] == 's') previous_ = nullptr;
+    switch (rule) {
+    case Rejection::MissingElement: {
+        std::string message = "required element " + std::string(name) + " is missing";
+        const std::string hint = misspelt(place, name, true, &where);
+        error(where, label(place), nullptr, hint.empty() ? message : hint + ": " + message);
+        break;
     }
-    int read = 0;
-    if (element->QueryIntAttribute(name, &read) != TIXML_SUCCESS) {
-        error(attribute, label, name,
-              "\"" + std::string(attribute->Value()) + "\" does not begin with an integer");
-        return false;
-    }
-    const IntegerText text = inspectInteger(attribute->Value());
-    if (text.overflow) {
-        warning(attribute, label, name,
-                "\"" + std::string(attribute->Value()) +
-                    "\" does not fit in 32 bits; it is read as " + std::to_string(read));
-    } else if (!text.rest.empty()) {
-        warning(attribute, label, name,
-                "\"" + std::string(attribute->Value()) + "\" is read as " + std::to_string(read) +
-                    "; \"" + text.rest + "\" after the number is ignored");
-    }
-    *value = read;
-    return true;
-}
-
-unsigned char Checker::store8(const TiXmlElement* element, const std::string& label,
-                              const char* name, int value) {
-    const unsigned char stored = static_cast<unsigned char>(value);
-    if (value < 0 || value > 255) {
-        warning(findAttribute(element, name), label, name,
-                std::to_string(value) + " is stored in 8 bits as " + std::to_string(stored));
-    }
-    return stored;
-}
-
-void Checker::warnIfSentAs8(const TiXmlElement* element, const std::string& label,
-                            const char* name, int value) {
-    if (value < 0 || value > 255) {
-        warning(findAttribute(element, name), label, name,
-                std::to_string(value) + ": only its low 8 bits (" +
-                    std::to_string(static_cast<unsigned char>(value)) + ") reach the board");
+    case Rejection::MissingAttribute:
+        error(where, label(place), name, "required attribute is missing" + misspelt(place, name, false, &where));
+        break;
+    case Rejection::NotAnInteger:
+        error(where, label(place), name, text() + " does not begin with an integer");
+        break;
+    case Rejection::AboveLimit:
+        countRead_ = false;
+        error(where, label(place), name,
+              "stored value " + std::to_string(value) + " is above " +
+                  std::to_string(place.part == Part::SymbolTable ? kMaxSymbols : kMaxRampEntries));
+        break;
+    case Rejection::TurnTooLong:
+        error(where, label(place), name,
+              std::to_string(static_cast<int>(value)) + " is above " + std::to_string(kMaxStepsPerTurn) +
+                  ": a turn of that many full steps does not fit the board's 16 bits of half steps");
+        break;
+    case Rejection::BadStepType:
+        error(where, label(place), name, text() + " is neither half nor full");
+        break;
+    case Rejection::TooManyRampTables:
+        error(where, label(place), nullptr, "a 26th ramp-table: a reel type has at most 25");
+        break;
     }
 }
 
-void Checker::warnEntriesBeyond(const TiXmlElement* element, const std::string& label,
-                                char letter, unsigned count, unsigned limit) {
-    for (const TiXmlAttribute* a = element->FirstAttribute(); a != nullptr; a = a->Next()) {
-        const char* n = a->Name();
-        if (n[0] != letter || std::strlen(n) != 4 || !std::isdigit(static_cast<unsigned char>(n[1])) ||
-            !std::isdigit(static_cast<unsigned char>(n[2])) ||
-            !std::isdigit(static_cast<unsigned char>(n[3])))
-            continue;
-        const unsigned index = static_cast<unsigned>(std::atoi(n + 1));
+void Checker::elementDone(const Place& place, bool accepted) {
+    switch (place.part) {
+    case Part::Params:
+        if (offRead_ && onRead_ && unsigned(data_.params.dutyCycleOff) + data_.params.dutyCycleOn >= 256) {
+            warning(attributeNamed(*place.element, "duty-cycle-on"), kParamsName, "duty-cycle-on",
+                    "duty-cycle-off " + std::to_string(data_.params.dutyCycleOff) + " + duty-cycle-on " +
+                        std::to_string(data_.params.dutyCycleOn) +
+                        " is 256 or more: configuring a reel of this type fails with ReelMsgBadDutyCycle (14)");
+        }
+        warnIgnored(place, 0, 0, 0);
+        break;
+    case Part::SymbolTable:
+        warnIgnored(place, countRead_ ? 's' : 0, data_.symbolTable.symbolsPerTurn, kMaxSymbols);
+        break;
+    case Part::RampUp:
+    case Part::RampDown: {
+        const RampTableDef& table = data_.rampTables[place.table];
+        const bool up = place.part == Part::RampUp;
+        warnIgnored(place, countRead_ ? 'r' : 0, up ? table.rampUp.length : table.rampDown.length, kMaxRampEntries);
+        rampRead_[up ? 0 : 1] = accepted;
+        break;
+    }
+    case Part::RampTable:
+        rampsRead_[place.table] = rampRead_[0] && rampRead_[1];
+        rampRead_[0] = rampRead_[1] = false;
+        break;
+    case Part::ReelDef: break;
+    }
+    countRead_ = false;
+}
+
+void Checker::warnIgnored(const Place& place, char letter, unsigned count, unsigned limit) {
+    const TiXmlElement& e = *place.element;
+    for (const TiXmlAttribute* a = letter != 0 ? e.FirstAttribute() : nullptr; a != nullptr; a = a->Next()) {
+        if (a->Name()[0] != letter || std::strlen(a->Name()) != 4 || !readsAttribute(place.part, a->Name())) continue;
+        const unsigned index = static_cast<unsigned>(std::atoi(a->Name() + 1));
         if (index >= count) {
-            std::string why = index >= limit ? "beyond the largest index " + std::to_string(limit - 1)
-                                             : "beyond the count " + std::to_string(count);
-            warning(a, label, n, "ignored: " + why);
+            warning(a, label(place), a->Name(),
+                    "ignored: " + (index >= limit ? "beyond the largest index " + std::to_string(limit - 1)
+                                                  : "beyond the count " + std::to_string(count)));
         }
+    }
+    for (const TiXmlElement* next = e.NextSiblingElement(e.Value()); next != nullptr;
+         next = next->NextSiblingElement(e.Value())) {
+        warning(next, label(place), nullptr,
+                "only the first " + std::string(e.Value()) + " (line " + std::to_string(e.Row()) +
+                    ") is read; this one is ignored");
     }
 }
 
-bool Checker::checkParams(const TiXmlElement* p, ReelParamDef* data) {
-    const std::string label = kParamsName;
-    bool ok = true;
-    int v = 0;
-    bool offRead = false, onRead = false;
-    if (readInt(p, label, "position-detection-method", &v)) {
-        data->positionDetectionMethod = v;
-        warnIfSentAs8(p, label, "position-detection-method", v);
-    } else ok = false;
-    if (readInt(p, label, "tamper-detection-method", &v)) {
-        data->tamperDetectionMethod = v;
-        warnIfSentAs8(p, label, "tamper-detection-method", v);
-    } else ok = false;
-    if (readInt(p, label, "duty-cycle-off", &v)) {
-        data->dutyCycleOff = store8(p, label, "duty-cycle-off", v);
-        offRead = true;
-    } else ok = false;
-    if (readInt(p, label, "duty-cycle-on", &v)) {
-        data->dutyCycleOn = store8(p, label, "duty-cycle-on", v);
-        onRead = true;
-    } else ok = false;
-    if (readInt(p, label, "tab-width", &v)) {
-        data->tabWidth = store8(p, label, "tab-width", v);
-    } else ok = false;
-    if (readInt(p, label, "tab-type", &v)) {
-        data->tabType = v;
-        warnIfSentAs8(p, label, "tab-type", v);
-    } else ok = false;
-    if (readInt(p, label, "tab-offset", &v)) {
-        data->tabOffset = store8(p, label, "tab-offset", v);
-    } else ok = false;
-    if (readInt(p, label, "error-deadband", &v)) {
-        data->errorDeadband = store8(p, label, "error-deadband", v);
-    } else ok = false;
-
-    if (offRead && onRead && unsigned(data->dutyCycleOff) + unsigned(data->dutyCycleOn) >= 256) {
-        warning(findAttribute(p, "duty-cycle-on"), label, "duty-cycle-on",
-                "duty-cycle-off " + std::to_string(data->dutyCycleOff) + " + duty-cycle-on " +
-                    std::to_string(data->dutyCycleOn) +
-                    " is 256 or more: configuring a reel of this type fails with "
-                    "ReelMsgBadDutyCycle (14)");
+std::string Checker::misspelt(const Place& place, const char* name, bool element, const TiXmlBase** where) {
+    const TiXmlBase* near = nullptr;
+    std::string nearName;
+    unsigned best = 3;
+    auto consider = [&](const TiXmlBase* candidate, const char* candidateName) {
+        const unsigned d = distance(lowerAscii(candidateName), name, 2);
+        if (d < best) {
+            best = d;
+            near = candidate;
+            nearName = candidateName;
+        }
+    };
+    if (element) {
+        for (const TiXmlElement* e = place.element->FirstChildElement(); e != nullptr; e = e->NextSiblingElement()) {
+            if (equalIgnoringAsciiCase(e->Value(), name)) {
+                return std::string(e->Value()) + " at line " + std::to_string(e->Row()) +
+                       " does not count (names are case-sensitive)";
+            }
+            if (!readsChild(place.part, e->Value())) consider(e, e->Value());
+        }
+    } else {
+        for (const TiXmlAttribute* a = place.element->FirstAttribute(); a != nullptr; a = a->Next()) {
+            if (!readsAttribute(place.part, a->Name())) consider(a, a->Name());
+        }
     }
-    return ok;
+    if (near == nullptr) return "";
+    *where = near;
+    const std::string hint = std::string(element ? "unknown element '" : "unknown attribute '") + nearName +
+                             "' (did you mean '" + name + "'?)";
+    return element ? hint : "; " + hint;
 }
 
-bool Checker::checkSymbolTable(const TiXmlElement* t, SymbolTableDef* data, bool* turnKnown) {
-    const std::string label = kSymbolTableName;
-    bool ok = true;
-    int v = 0;
-    *turnKnown = false;
-    if (readInt(t, label, "steps-per-turn", &v)) {
-        data->stepsPerTurn = static_cast<unsigned int>(v);
-        *turnKnown = v > 0;
-        const uint32_t turn = 2u * data->stepsPerTurn;
-        if (v <= 0) {
-            warning(findAttribute(t, "steps-per-turn"), label, "steps-per-turn",
-                    std::to_string(v) + " gives a turn of " + std::to_string(turn) +
-                        " half steps: no reel position can be placed among the symbols");
-        } else if (turn > 0xFFFFu || turn / 2u != data->stepsPerTurn) {
-            warning(findAttribute(t, "steps-per-turn"), label, "steps-per-turn",
-                    "a turn of 2 x " + std::to_string(v) +
-                        " half steps does not fit in 16 bits; the board receives " +
-                        std::to_string(turn & 0xFFFFu));
-        }
-    } else {
-        ok = false;
-    }
-
-    if (!readInt(t, label, "symbols-per-turn", &v)) return false;
-    const unsigned char count = store8(t, label, "symbols-per-turn", v);
-    if (count > kMaxSymbols) {
-        error(findAttribute(t, "symbols-per-turn"), label, "symbols-per-turn",
-              "stored value " + std::to_string(count) + " is above " + std::to_string(kMaxSymbols));
-        return false;
-    }
-    data->symbolsPerTurn = count;
-    if (count == 0) {
-        warning(findAttribute(t, "symbols-per-turn"), label, "symbols-per-turn",
-                "no symbols: every symbol-level operation on this reel type fails");
-    }
-
-    const uint64_t turn = 2ull * data->stepsPerTurn;
-    char name[8];
-    bool previousRead = false;
-    uint32_t previous = 0;
-    std::string previousName;
-    for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(name, sizeof name, "s%03u", i);
-        if (!readInt(t, label, name, &v)) {
-            ok = false;
-            previousRead = false;
-            continue;
-        }
-        const uint32_t position = static_cast<uint32_t>(v);
-        data->symbolPositions[i] = position;
-        const TiXmlAttribute* where = findAttribute(t, name);
-        if (*turnKnown && position >= turn) {
-            warning(where, label, name,
-                    "position " + std::to_string(position) + " is not below one turn (" +
-                        std::to_string(turn) + " half steps)");
-        }
-        if (previousRead && position <= previous) {
-            warning(where, label, name,
-                    "position " + std::to_string(position) + " is not above " + previousName +
-                        " (" + std::to_string(previous) + "): positions must ascend");
-        }
-        previousRead = true;
-        previous = position;
-        previousName = name;
-    }
-    warnEntriesBeyond(t, label, 's', count, kMaxSymbols);
-    return ok;
-}
-
-bool Checker::checkRamp(const TiXmlElement* ramp, const std::string& label,
-                        KReelRampTable* data) {
-    int v = 0;
-    if (!readInt(ramp, label, "num-entries", &v)) return false;
-    const unsigned char count = store8(ramp, label, "num-entries", v);
-    if (count > kMaxRampEntries) {
-        error(findAttribute(ramp, "num-entries"), label, "num-entries",
-              "stored value " + std::to_string(count) + " is above " +
-                  std::to_string(kMaxRampEntries));
-        return false;
-    }
-    data->length = count;
-    bool ok = true;
-    char name[8];
-    for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(name, sizeof name, "r%03u", i);
-        if (!readInt(ramp, label, name, &v)) {
-            ok = false;
-            continue;
-        }
-        data->entries[i] = store8(ramp, label, name, v);
-    }
-    warnEntriesBeyond(ramp, label, 'r', count, kMaxRampEntries);
-    return ok;
-}
-
-bool Checker::checkRampTable(const TiXmlElement* rt, unsigned index, RampTableDef* data,
-                             bool* rampsRead) {
-    const std::string label = rampLabel(index, nullptr);
-    bool ok = true;
-    int v = 0;
-    if (readInt(rt, label, "speed", &v)) {
-        data->speed = v;
-        if (v < 0) {
-            warning(findAttribute(rt, "speed"), label, "speed",
-                    "negative speed " + std::to_string(v) +
-                        ": speeds are magnitudes and the host's sign gives the direction");
-        }
-    } else {
-        ok = false;
-    }
-
-    const TiXmlAttribute* stepType = findAttribute(rt, "step-type");
-    if (stepType == nullptr) {
-        error(rt, label, "step-type", "required attribute is missing");
-        ok = false;
-    } else if (equalIgnoringAsciiCase(stepType->Value(), "half")) {
-        data->stepType = 0;
-    } else if (equalIgnoringAsciiCase(stepType->Value(), "full")) {
-        data->stepType = 1;
-    } else {
-        error(stepType, label, "step-type",
-              "\"" + std::string(stepType->Value()) + "\" is neither half nor full");
-        ok = false;
-    }
-
-    bool upRead = false, downRead = false;
-    const TiXmlElement* up = requireChild(rt, label, kRampUpName);
-    if (up != nullptr) {
-        upRead = checkRamp(up, rampLabel(index, kRampUpName), &data->rampUp);
-        ok = ok && upRead;
-        warnIgnoredDuplicates(up, rampLabel(index, kRampUpName));
-    } else {
-        ok = false;
-    }
-    const TiXmlElement* down = requireChild(rt, label, kRampDownName);
-    if (down != nullptr) {
-        downRead = checkRamp(down, rampLabel(index, kRampDownName), &data->rampDown);
-        ok = ok && downRead;
-        warnIgnoredDuplicates(down, rampLabel(index, kRampDownName));
-    } else {
-        ok = false;
-    }
-    *rampsRead = upRead && downRead;
-    return ok;
-}
-
-void Checker::checkReelDef(const TiXmlElement* reelDef, ReelTypeReport* type) {
-    ReelDataDef& d = type->data;
-    bool ok = true;
-
-    const TiXmlElement* params = requireChild(reelDef, kReelDefName, kParamsName);
-    if (params != nullptr) {
-        ok = checkParams(params, &d.params) && ok;
-        warnIgnoredDuplicates(params, kParamsName);
-    } else {
-        ok = false;
-    }
-
-    bool turnRead = false;
-    const TiXmlElement* symbols = requireChild(reelDef, kReelDefName, kSymbolTableName);
-    if (symbols != nullptr) {
-        ok = checkSymbolTable(symbols, &d.symbolTable, &turnRead) && ok;
-        warnIgnoredDuplicates(symbols, kSymbolTableName);
-    } else {
-        ok = false;
-    }
-
-    const TiXmlElement* rt = requireChild(reelDef, kReelDefName, kRampTableName);
-    if (rt == nullptr) ok = false;
-    unsigned decoded = 0;
-    bool rampsRead[kMaxRampTables] = {};
-    for (; rt != nullptr; rt = rt->NextSiblingElement(kRampTableName)) {
-        if (decoded == kMaxRampTables) {
-            error(rt, rampLabel(decoded, nullptr), "",
-                  "a 26th ramp-table: a reel type has at most 25");
-            ok = false;
-            break;
-        }
-        ok = checkRampTable(rt, decoded, &d.rampTables[decoded], &rampsRead[decoded]) && ok;
-        ++decoded;
-    }
-    if (ok) d.rampTableCount = static_cast<unsigned char>(decoded);
-    type->accepted = ok;
+void Checker::checkType(const TiXmlElement& reelDef, const char* name, bool reachable) {
+    ReelTypeReport type;
+    type.name = name;
+    type.line = reelDef.Row();
+    type.column = reelDef.Column();
+    type.reachable = reachable;
+    type_ = name;
+    reachable_ = reachable;
+    data_ = ReelDataDef{};
+    offRead_ = onRead_ = turnRead_ = countRead_ = false;
+    previous_ = nullptr;
+    std::fill(std::begin(rampsRead_), std::end(rampsRead_), false);
+    type.accepted = decodeReelType(reelDef, &data_, this);
 
     // What the board set-up or the motion computations make of the tables.
-    const TiXmlElement* table = reelDef->FirstChildElement(kRampTableName);
-    const uint64_t turn = 2ull * d.symbolTable.stepsPerTurn;
-    for (unsigned i = 0; i < decoded && table != nullptr;
-         ++i, table = table->NextSiblingElement(kRampTableName)) {
-        if (!rampsRead[i]) continue;
-        const RampTableDef& r = d.rampTables[i];
+    const uint64_t turn = 2ull * data_.symbolTable.stepsPerTurn;
+    const TiXmlElement* table = reelDef.FirstChildElement(kRampTableName);
+    for (unsigned i = 0; i < kMaxRampTables && table != nullptr; ++i, table = table->NextSiblingElement(kRampTableName)) {
+        if (!rampsRead_[i]) continue;
+        const RampTableDef& r = data_.rampTables[i];
         if (i == 0 && r.rampUp.length == 0) {
-            warning(table->FirstChildElement(kRampUpName), rampLabel(0, kRampUpName), "num-entries",
+            warning(table->FirstChildElement(kRampUpName), label(Place{Part::RampUp, 0, table}), "num-entries",
                     "ramp table 0 has an empty ramp-up: configuring a reel of this type fails "
                     "with ReelMsgBadRampLength (12)");
         }
         const unsigned stepSize = r.stepType != 0 ? 2 : 1;
         const int steps = int(r.rampUp.length) + int(r.rampDown.length) - 1;
-        if (turnRead && steps > 0 && uint64_t(steps) * stepSize > turn) {
-            warning(table, rampLabel(i, nullptr), "",
-                    "its ramps need " + std::to_string(steps) + " steps (" +
-                        std::to_string(steps * stepSize) + " half steps), more than one turn (" +
-                        std::to_string(turn) + " half steps)");
+        if (turnRead_ && steps > 0 && uint64_t(steps) * stepSize > turn) {
+            warning(table, label(Place{Part::RampTable, i, table}), nullptr,
+                    "its ramps need " + std::to_string(steps) + " steps (" + std::to_string(steps * stepSize) +
+                        " half steps), more than one turn (" + std::to_string(turn) + " half steps)");
         }
     }
+    report_.types.push_back(std::move(type));
 }
 
-void Checker::run(const TiXmlDocument& document, const char* onlyType) {
+void Checker::check(const TiXmlDocument& document, const char* onlyType) {
     const TiXmlElement* root = document.FirstChildElement(kRootName);
+    const TiXmlElement* first = firstReelDef(document);
     if (root == nullptr) {
         const TiXmlElement* other = document.RootElement();
-        std::string message = "no root element tamso-reel-definitions";
-        if (other != nullptr) message += " (the root is " + std::string(other->Value()) + ")";
-        error(other, "", "", message);
+        error(other, "", nullptr,
+              "no root element tamso-reel-definitions" +
+                  (other != nullptr ? " (the root is " + std::string(other->Value()) + ")" : std::string()));
         return;
     }
-    const TiXmlElement* first = root->FirstChildElement(kReelDefName);
     if (first == nullptr) {
-        error(root, kRootName, "", "no reel-def element: no reel type can be found");
+        error(root, kRootName, nullptr, "no reel-def element: no reel type can be found");
         return;
     }
-
     if (onlyType != nullptr) {
-        // The library's search: the first match ignoring case, ending at a
-        // reel-def without type.
-        for (const TiXmlElement* r = first; r != nullptr; r = r->NextSiblingElement(kReelDefName)) {
-            const char* name = r->Attribute("type");
-            if (name == nullptr) {
-                error(r, kReelDefName, "type",
-                      "the type search ends at this reel-def without type: reel type \"" +
-                          std::string(onlyType) + "\" is not found");
-                return;
-            }
-            if (equalIgnoringAsciiCase(name, onlyType)) {
-                ReelTypeReport type;
-                type.name = name;
-                type.line = r->Row();
-                type.column = r->Column();
-                type_ = name;
-                checkReelDef(r, &type);
-                report_.types.push_back(type);
-                return;
-            }
+        if (const TiXmlElement* found = findReelType(document, onlyType)) {
+            checkType(*found, found->Attribute("type"), true);
+            return;
         }
-        error(root, kRootName, "", "reel type \"" + std::string(onlyType) + "\" is not found");
+        // Not found: say where the library's search ended.
+        const TiXmlElement* typeless = first;
+        while (typeless != nullptr && typeless->Attribute("type") != nullptr) typeless = nextReelDef(*typeless);
+        const std::string notFound = "reel type \"" + std::string(onlyType) + "\" is not found";
+        if (typeless != nullptr) {
+            error(typeless, kReelDefName, "type", "the type search ends at this reel-def without type: " + notFound);
+        } else {
+            error(root, kRootName, nullptr, notFound);
+        }
         return;
     }
 
-    // First the reachability of every reel-def, then the checks in document
-    // order, each reel-def's own warnings where it stands.
+    // The search ends at the first reel-def without type: the ones after it
+    // are unreachable, and so is a name that repeats an earlier one.
     const TiXmlElement* typeless = nullptr;
-    std::vector<const TiXmlElement*> hidden;
-    for (const TiXmlElement* r = first; r != nullptr; r = r->NextSiblingElement(kReelDefName)) {
+    std::vector<const char*> hidden;
+    for (const TiXmlElement* r = first; r != nullptr; r = nextReelDef(*r)) {
         if (r->Attribute("type") == nullptr) {
             if (typeless == nullptr) typeless = r;
         } else if (typeless != nullptr) {
-            hidden.push_back(r);
+            hidden.push_back(r->Attribute("type"));
         }
     }
-    std::vector<std::pair<std::string, int>> seen;  // reachable names and their lines
+    std::unordered_map<std::string, const TiXmlElement*> seen;  // reachable names in lower case
     bool pastTypeless = false;
-    for (const TiXmlElement* r = first; r != nullptr; r = r->NextSiblingElement(kReelDefName)) {
+    for (const TiXmlElement* r = first; r != nullptr; r = nextReelDef(*r)) {
         const char* name = r->Attribute("type");
         type_.clear();
         reachable_ = true;
-        if (name == nullptr) {
-            if (r != typeless) continue;
+        if (r == typeless) {
             pastTypeless = true;
             std::string message = "reel-def without type: the type search ends here";
-            if (hidden.empty()) {
-                message += "; its content is never read";
-            } else {
-                message += ", so the " + std::to_string(hidden.size()) + " later reel type" +
-                           (hidden.size() == 1 ? " is" : "s are") + " unreachable:";
-                for (const TiXmlElement* h : hidden) message += " " + std::string(h->Attribute("type"));
-            }
+            if (hidden.empty()) message += "; its content is never read";
+            else message += ", so the " + std::to_string(hidden.size()) + " later reel type" +
+                            (hidden.size() == 1 ? " is" : "s are") + " unreachable:";
+            for (size_t i = 0; i < hidden.size() && i < 20; ++i) message += " " + std::string(hidden[i]);
+            if (hidden.size() > 20) message += " ...";
             warning(r, kReelDefName, "type", message);
-            continue;
         }
+        if (name == nullptr) continue;
         bool reachable = !pastTypeless;
         if (reachable) {
-            for (const auto& earlier : seen) {
-                if (equalIgnoringAsciiCase(earlier.first.c_str(), name)) {
-                    warning(findAttribute(r, "type"), kReelDefName, "type",
-                            "\"" + std::string(name) + "\" duplicates \"" + earlier.first +
-                                "\" (line " + std::to_string(earlier.second) +
-                                ") ignoring case: this reel type is unreachable");
-                    reachable = false;
-                    break;
-                }
+            const auto inserted = seen.emplace(lowerAscii(name), r);
+            if (!inserted.second) {
+                const TiXmlElement* earlier = inserted.first->second;
+                reachable = false;
+                warning(attributeNamed(*r, "type"), kReelDefName, "type",
+                        "\"" + std::string(name) + "\" duplicates \"" + earlier->Attribute("type") + "\" (line " +
+                            std::to_string(earlier->Row()) + ") ignoring case: this reel type is unreachable");
             }
-            if (reachable) seen.emplace_back(name, r->Row());
         }
-        ReelTypeReport type;
-        type.name = name;
-        type.line = r->Row();
-        type.column = r->Column();
-        type.reachable = reachable;
-        type_ = type.name;
-        reachable_ = reachable;
-        checkReelDef(r, &type);
-        report_.types.push_back(type);
+        checkType(*r, name, reachable);
     }
     type_.clear();
     reachable_ = true;
 }
 
+// "file:line:col: " and, when asked, the severity, then where and what.
+std::string format(const std::string& path, const Diagnostic& d, bool severity) {
+    std::string line = path;
+    if (d.line > 0) line += ":" + std::to_string(d.line) + ":" + std::to_string(d.column);
+    line += ": ";
+    if (severity) line += d.severity == Severity::Error ? "error: " : "warning: ";
+    std::string where;
+    if (!d.reelType.empty()) where = "reel type \"" + d.reelType + "\"";
+    if (!d.element.empty()) where += (where.empty() ? "" : ", ") + d.element;
+    if (!d.attribute.empty()) where += (where.empty() ? "" : ", ") + std::string("attribute ") + d.attribute;
+    if (!where.empty()) line += where + ": ";
+    return line + d.message;
+}
+
 }  // namespace
 
 size_t ReelFileReport::errors() const {
-    return static_cast<size_t>(std::count_if(diagnostics.begin(), diagnostics.end(), [](const Diagnostic& d) {
-        return d.severity == Severity::Error;
-    }));
+    return static_cast<size_t>(std::count_if(diagnostics.begin(), diagnostics.end(),
+                                             [](const Diagnostic& d) { return d.severity == Severity::Error; }));
 }
 
 size_t ReelFileReport::warnings() const { return diagnostics.size() - errors(); }
@@ -583,60 +457,50 @@ size_t ReelFileReport::warnings() const { return diagnostics.size() - errors(); 
 ReelFileReport checkReelFile(const std::string& path, const char* onlyType) {
     ReelFileReport report;
     report.path = path;
-    Diagnostic failed;
-    failed.severity = Severity::Error;
-    // Loaded as the library loads it: one open file, screened before the
-    // parser may read it.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        failed.message = std::string("cannot be opened (") + std::strerror(errno) +
-                         "): configuring any reel fails with ReelMsgFileLoadFailed (27)";
-        report.diagnostics.push_back(failed);
-        return report;
-    }
-    const bool safe = yarvo::detail::reelFileIsSafeToParse(file) && std::fseek(file, 0, SEEK_SET) == 0;
-    TiXmlDocument document;
-    const bool loaded = safe && document.LoadFile(file, TIXML_DEFAULT_ENCODING);
-    std::fclose(file);
-    if (!safe) {
-        failed.message = "refused before parsing (elements nested deeper than " +
-                         std::to_string(yarvo::detail::kMaxReelFileNesting) +
-                         ", NUL bytes, broken UTF-8, a malformed character reference, non-ASCII "
-                         "bytes inside a tag or an unusual XML declaration): configuring any reel "
-                         "fails with ReelMsgFileLoadFailed (27)";
-        report.diagnostics.push_back(failed);
-        return report;
-    }
-    if (!loaded) {
-        failed.line = document.ErrorRow();
-        failed.column = document.ErrorCol();
-        failed.message = std::string(document.ErrorDesc()) +
-                         ": configuring any reel fails with ReelMsgFileLoadFailed (27)";
-        report.diagnostics.push_back(failed);
+    detail::ReelFileLoad load;
+    const std::unique_ptr<TiXmlDocument> document = loadReelFileForTool(path, &load);
+    if (!document) {
+        const LoadFailure failure = describeLoadFailure(path, load);
+        Diagnostic d;
+        d.line = failure.line;
+        d.column = failure.column;
+        d.message = failure.message + ": configuring any reel fails with ReelMsgFileLoadFailed (27)";
+        report.diagnostics.push_back(std::move(d));
         return report;
     }
     report.loaded = true;
-    Checker checker(report);
-    checker.run(document, onlyType);
-    std::stable_sort(report.diagnostics.begin(), report.diagnostics.end(),
-                     [](const Diagnostic& a, const Diagnostic& b) {
-                         if (a.severity != b.severity) return a.severity == Severity::Error;
-                         return a.sequence < b.sequence;
-                     });
+    Checker(report).run(*document, onlyType);
     return report;
 }
 
-std::string formatDiagnostic(const std::string& path, const Diagnostic& d) {
-    std::string line = path;
-    if (d.line > 0) line += ":" + std::to_string(d.line) + ":" + std::to_string(d.column);
-    line += d.severity == Severity::Error ? ": error: " : ": warning: ";
-    std::string where;
-    if (!d.reelType.empty()) where = "reel type \"" + d.reelType + "\"";
-    if (!d.element.empty()) where += (where.empty() ? "" : ", ") + d.element;
-    if (!d.attribute.empty()) where += (where.empty() ? "" : ", ") + std::string("attribute ") + d.attribute;
-    if (!where.empty()) line += where + ": ";
-    line += d.message;
-    return line;
+std::string formatDiagnostic(const std::string& path, const Diagnostic& d) { return format(path, d, true); }
+
+bool readDefinition(const std::string& path, const std::string& type, ReelDataDef* data) {
+    detail::ReelFileLoad load;
+    const std::unique_ptr<TiXmlDocument> document = loadReelFileForTool(path, &load);
+    const TiXmlElement* reelDef = document ? findReelType(*document, type.c_str()) : nullptr;
+    return reelDef != nullptr && decodeReelType(*reelDef, data, nullptr);
+}
+
+std::string explainReelFileFailure(const std::string& path, const std::string& type, unsigned code) {
+    const std::string more = " (yarvoctl check-reels " + path + " tells more)";
+    if (code == ReelMsgPathTooLong) {
+        return "the path " + path + " has " + std::to_string(path.size()) + " characters, more than 250";
+    }
+    if (code == ReelMsgFileLoadFailed) {
+        if (const std::string problem = reelFilePathProblem(path); !problem.empty()) return problem;
+        detail::ReelFileLoad load;
+        if (loadReelFileForTool(path, &load)) return "";
+        const LoadFailure f = describeLoadFailure(path, load);
+        return f.line == 0 ? f.message
+                           : path + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " + f.message;
+    }
+    if (code != ReelMsgReelTypeNotFound && code != ReelMsgReelDataError) return "";
+    const ReelFileReport report = checkReelFile(path, type.c_str());
+    for (const Diagnostic& d : report.diagnostics) {
+        if (d.severity == Severity::Error) return format(path, d, false) + more;
+    }
+    return "reel type \"" + type + "\" in " + path + more;
 }
 
 }  // namespace yarvo::tools

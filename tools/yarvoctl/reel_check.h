@@ -1,16 +1,11 @@
 // Checking a reel-definition file the way the library reads it.
 //
-// The file is loaded as the library loads it (screened before parsing, then
-// parsed by TinyXML).  Every reel type is decoded by exactly the library's
-// rules (element and
-// attribute names matched exactly, the first element of each name, the
-// decoding order, integer reading as TinyXML's integer query does it, 8-bit
-// storage, the limits 200 and 60 on the stored values, at most 25 speed
-// tables, type names and step types compared ignoring case, the type search
-// ending at a reel-def without type).  Where the library would reject a reel
-// type the checker reports an error and goes on, so that one run lists every
-// problem in the order a host would meet them.  Warnings cover what the
-// library accepts but is almost certainly a mistake in the file.
+// The file is loaded by the library's loader and every reel type is decoded
+// by the library's decoder, which reports to this checker each rule it
+// applies (reel_file_format.h).  Where the decoder rejects a reel type the
+// checker reports an error and the decoder goes on, so that one run lists
+// every problem in the order a host would meet them.  Warnings cover what
+// the library accepts but is almost certainly a mistake in the file.
 #ifndef YARVO_TOOLS_REEL_CHECK_H
 #define YARVO_TOOLS_REEL_CHECK_H
 
@@ -40,7 +35,6 @@ struct ReelTypeReport {
     int column = 0;
     bool reachable = true;  // a host can configure a reel with this type
     bool accepted = false;  // the library's decode accepts it
-    ReelDataDef data{};     // what the library's decode yields (when accepted)
 };
 
 struct ReelFileReport {
@@ -58,6 +52,15 @@ ReelFileReport checkReelFile(const std::string& path, const char* onlyType);
 
 // "file:line:col: error: ..." as printed by check-reels.
 std::string formatDiagnostic(const std::string& path, const Diagnostic& diagnostic);
+
+// The library's decode of one reel type of a file; false when the file does
+// not load, the type is not found or the decode rejects it.
+bool readDefinition(const std::string& path, const std::string& type, ReelDataDef* data);
+
+// Why the library's code `code` came from this file and type, in one line
+// for "--reels FILE" and "--type T": the file's own problem (with its line)
+// and where check-reels tells more.  Empty when the file shows no cause.
+std::string explainReelFileFailure(const std::string& path, const std::string& type, unsigned code);
 
 }  // namespace yarvo::tools
 
