@@ -19,14 +19,19 @@
 
 #include "board_setup.h"
 #include "cabinet.h"
-#include "control.h"
+#include "control_protocol.h"
+#include "control_server.h"
 #include "reel_labels.h"
+#include "transport.h"
 #include "view_model.h"
 #include "wire.h"
 
 namespace {
 
 using namespace yarvo::simtool;
+using yarvo::sim::ControlCommand;
+using yarvo::sim::ControlSession;
+using yarvo::sim::parseControlLine;
 using yarvo::sim::VirtualCabinet;
 
 // ------------------------------------------------------------ parsing
@@ -107,9 +112,9 @@ TEST(SimControlParse, ValuesOfFieldsAndBlankLines) {
         EXPECT_FALSE(parseControlLine(line, &c, &error, &blank)) << line;
         EXPECT_TRUE(blank) << line;
     }
-    EXPECT_EQ(errnoFromText("ENODEV"), ENODEV);
-    EXPECT_EQ(errnoFromText("0"), -1);
-    EXPECT_EQ(errnoFromText("eio"), -1);
+    EXPECT_EQ(yarvo::sim::injectableErrno("ENODEV"), ENODEV);
+    EXPECT_EQ(yarvo::sim::injectableErrno("0"), -1);
+    EXPECT_EQ(yarvo::sim::injectableErrno("eio"), -1);
 }
 
 // ------------------------------------------------------------ execution

@@ -123,8 +123,8 @@ TEST(TransferLog, ObserverEndsWithReset) {
     EXPECT_EQ(calls, 1);
 }
 
-// The file gets one line per transfer stamped with the board clock;
-// truncation empties it first, appending keeps what is there.
+// The file gets one line per transfer stamped with the board clock: the
+// daemon's writer empties it first, the preload's appends to what is there.
 TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
     char path[] = "/tmp/yarvo-transfer-log.XXXXXX";
     const int fd = ::mkstemp(path);
@@ -136,13 +136,17 @@ TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
         VirtualCabinet cab;
         cab.board(1).address(2);
         std::string error;
-        ASSERT_TRUE(yarvo::decode::streamTransferLog(cab.driver(), path, true, &error)) << error;
+        yarvo::decode::TransferLogWriter writer;
+        ASSERT_TRUE(writer.start(cab.driver(), path, &error)) << error;
         cab.advance(std::chrono::microseconds(1500042));
         TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
         EXPECT_EQ(cab.driver().transfer(1, &block), 0);
         cab.advance(std::chrono::seconds(100000));
         block = makeBlock(yarvo::wire::kCmdReelStatus, {2});
         cab.driver().transfer(1, &block);
+        writer.stop(std::chrono::seconds(5));
+        EXPECT_EQ(writer.written(), 2u);
+        EXPECT_EQ(writer.lost(), 0u);
         EXPECT_EQ(readFile(path),
                   "[    1.500042] Kmora_1 INPUTS -> inputs=0x020000 address=2\n"
                   "[100001.500042] Kmora_1 STATUS reel=2 -> pos=0 word1=0 byte1=0 byte2=0 byte3=0 word2=96\n");
@@ -151,7 +155,8 @@ TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
         VirtualCabinet cab;
         cab.board(0);
         std::string error;
-        ASSERT_TRUE(yarvo::decode::streamTransferLog(cab.driver(), path, false, &error)) << error;
+        static yarvo::decode::DirectTransferLog direct;   // observes until the cabinet's reset
+        ASSERT_TRUE(direct.start(cab.driver(), path, &error)) << error;
         TransferBlock block = makeBlock(yarvo::wire::kCmdPowerStatus, {});
         cab.driver().transfer(0, &block);
         const std::string text = readFile(path);
@@ -162,7 +167,8 @@ TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
 
     VirtualCabinet cab;
     std::string error;
-    EXPECT_FALSE(yarvo::decode::streamTransferLog(cab.driver(), "/nonexistent/dir/log", true, &error));
+    yarvo::decode::TransferLogWriter writer;
+    EXPECT_FALSE(writer.start(cab.driver(), "/nonexistent/dir/log", &error));
     EXPECT_NE(error.find("/nonexistent/dir/log"), std::string::npos) << error;
 }
 
