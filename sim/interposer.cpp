@@ -15,7 +15,9 @@
 //    memory file named "yarvo-sim Kmora_N", with the flags it asked for.
 //    Other names below /dev/Kmora_ fail with ENOENT.
 //  * ioctl on such a descriptor carries the transfer request to the driver;
-//    any other request there fails with ENOTTY.  Descriptors are known by a
+//    the requests the kernel answers for any file (FIOCLEX, FIONBIO,
+//    FIONREAD, ...) go to the memory file, any other fails with ENOTTY, as
+//    on the kernel path.  Descriptors are known by a
 //    table, checked against the file they name on every use, and a node
 //    descriptor the table does not know (a copy made by dup, or one that
 //    came through exec into a new program) is recognised by its seals and
@@ -39,6 +41,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <asm/ioctls.h>   // the requests every file answers, without declaring ioctl
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -332,6 +335,22 @@ int openBoardPath(const char* path, int flags) {
 
 int takeMode(int flags, va_list args) { return needsMode(flags) ? va_arg(args, int) : 0; }
 
+// Requests the kernel answers itself for every open file, before any driver
+// sees them.
+bool answeredForAnyFile(unsigned long request) {
+    switch (static_cast<uint32_t>(request)) {
+    case FIOCLEX:
+    case FIONCLEX:
+    case FIONBIO:
+    case FIOASYNC:
+    case FIONREAD:
+    case FIOQSIZE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // --- The block in the host's memory -----------------------------------------
 
 // Copies between the host's block and ours through the kernel, so that an
@@ -430,6 +449,10 @@ INTERPOSED int ioctl(int fd, unsigned long request, ...) {
         return next_ioctl(fd, request, argument);
     }
     if (static_cast<uint32_t>(request) != static_cast<uint32_t>(yarvo::wire::kTransferRequest)) {
+        if (answeredForAnyFile(request)) {
+            NEXT(IoctlFn, ioctl);
+            return next_ioctl(fd, request, argument);
+        }
         errno = ENOTTY;
         return -1;
     }

@@ -43,7 +43,9 @@
 
 namespace {
 
-std::vector<unsigned> servedBoards;
+// Plain data: set by the constructor below, before any C++ object of this
+// library is sure to be initialised.
+uint32_t servedBoards = 0;   // bit n: a board at instance n
 yarvo::decode::DirectTransferLog* transferLog = nullptr;   // lives as long as the process
 
 void configureBoard(const std::string& text) {
@@ -60,7 +62,7 @@ void configureBoard(const std::string& text) {
     d.withBoard(entry.instance, [&entry](yarvo::sim::Firmware& fw) {
         fw.setAddress(static_cast<uint8_t>(entry.address));
     });
-    servedBoards.push_back(entry.instance);
+    servedBoards |= 1u << entry.instance;
 }
 
 __attribute__((constructor)) void configureFromEnvironment() {
@@ -105,7 +107,13 @@ extern "C" __attribute__((visibility("default"))) int yarvo_sim_control(const ch
     static yarvo::sim::ControlSession* session = nullptr;
     std::lock_guard<std::mutex> lock(mutex);
     if (session == nullptr) {
-        session = new yarvo::sim::ControlSession(yarvo::sim::driver(), servedBoards);
+        std::vector<unsigned> instances;
+        for (unsigned i = 0; i < yarvo::sim::kInstances; ++i) {
+            if ((servedBoards >> i) & 1u) {
+                instances.push_back(i);
+            }
+        }
+        session = new yarvo::sim::ControlSession(yarvo::sim::driver(), instances);
     }
     const std::string text = session->handle(line != nullptr ? line : "");
     if (reply != nullptr && size > 0) {

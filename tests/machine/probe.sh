@@ -14,6 +14,8 @@
 #                 namespace first when not root)
 #   kernel_path   yes: yarvo-sim's board file system mounts here (only with
 #                 --sim; "unknown" without)
+#   switch_user   yes: a test can run a program as a throw-away user (a uid
+#                 in no account, through setpriv): root only
 #   each with a *_why text saying why not.
 # and prints the same as lines "machine: ..." (unless --quiet).
 #
@@ -39,7 +41,7 @@ done
 file=${1:?usage: probe.sh [--cached] [--quiet] [--sim YARVO_SIM] FILE}
 force=${YARVO_TEST_NATIVE32:-}
 boot=$(cat /proc/sys/kernel/random/boot_id 2>/dev/null || echo unknown)
-key="$boot|$force|$sim"
+key="$boot|$force|$sim|switch_user"
 
 print() {
   [[ $quiet -eq 1 ]] && return
@@ -52,6 +54,7 @@ print() {
   say "/dev/fuse usable" "$fuse" "$fuse_why"
   say "mount and user namespaces" "$namespaces" "$namespaces_why"
   [[ $kernel_path == unknown ]] || say "kernel path (yarvo-sim)" "$kernel_path" "$kernel_path_why"
+  say "programs as a throw-away user" "$switch_user" "$switch_user_why"
 }
 
 if [[ $cached -eq 1 && -f $file ]] && grep -qxF "probe_key=$(printf %q "$key")" "$file"; then
@@ -106,6 +109,13 @@ else
     { namespaces=no namespaces_why="no user namespace with a mount namespace: $(head -n1 "$work/ns.log")"; }
 fi
 
+switch_user=yes switch_user_why=""
+if ! command -v setpriv >/dev/null; then
+  switch_user=no switch_user_why="setpriv is absent (Debian package util-linux)"
+elif ! setpriv --reuid=65533 --regid=65533 --clear-groups true 2>/dev/null; then
+  switch_user=no switch_user_why="only root can run a program as another user"
+fi
+
 kernel_path=unknown kernel_path_why=""
 if [[ -n $sim ]]; then
   if "$sim" check >"$work/check.log" 2>&1; then
@@ -119,7 +129,7 @@ fi
 
 {
   for v in native32 native32_why exec32 exec32_why qemu_i386 fuse fuse_why namespaces namespaces_why \
-           kernel_path kernel_path_why; do
+           kernel_path kernel_path_why switch_user switch_user_why; do
     printf '%s=%q\n' "$v" "${!v}"
   done
   printf 'probe_key=%q\n' "$key"
