@@ -2,6 +2,8 @@
 // its bytes even while the driver keeps no log, each record decodes exactly
 // as the tracer decodes the same transfer from the block before and after
 // the request, and the streamed file carries time-stamped lines.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -170,6 +173,73 @@ TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
     yarvo::decode::TransferLogWriter writer;
     EXPECT_FALSE(writer.start(cab.driver(), "/nonexistent/dir/log", &error));
     EXPECT_NE(error.find("/nonexistent/dir/log"), std::string::npos) << error;
+}
+
+
+// A reader that stops reading costs log lines, never a transfer: the lines
+// that found no room are counted, and when the reader catches up the log
+// says where they went missing.  Both writers: the daemon's thread and the
+// preload's direct one.
+TEST(TransferLog, AStalledReaderLosesLinesNotTransfers) {
+    for (bool threaded : {true, false}) {
+        SCOPED_TRACE(threaded ? "writer thread" : "direct");
+        char dir[] = "/tmp/yarvo-fifo.XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        const std::string fifo = std::string(dir) + "/log";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);   // open, and not read for now
+        ASSERT_GE(reader, 0);
+        VirtualCabinet cab;
+        cab.board(0);
+        std::string error;
+        yarvo::decode::TransferLogWriter writer;
+        static yarvo::decode::DirectTransferLog* direct = nullptr;
+        if (threaded) {
+            ASSERT_TRUE(writer.start(cab.driver(), fifo, &error)) << error;
+        } else {
+            direct = new yarvo::decode::DirectTransferLog();   // observes until the cabinet's reset
+            ASSERT_TRUE(direct->start(cab.driver(), fifo, &error)) << error;
+        }
+        constexpr int kTransfers = 20000;   // more lines than the queue and a pipe hold together
+        for (int i = 0; i < kTransfers; ++i) {
+            TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
+            ASSERT_EQ(cab.driver().transfer(0, &block), 0);
+        }
+        // The reader catches up; the next line comes with the mark of the gap.
+        std::string text;
+        char buffer[65536];
+        auto drain = [&] {
+            // Until the writer has nothing more to give for a while.
+            for (bool more = true; more;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                more = false;
+                ssize_t n;
+                while ((n = ::read(reader, buffer, sizeof buffer)) > 0) {
+                    text.append(buffer, static_cast<size_t>(n));
+                    more = true;
+                }
+            }
+        };
+        drain();
+        TransferBlock last = makeBlock(yarvo::wire::kCmdPowerStatus, {});
+        cab.driver().transfer(0, &last);
+        if (threaded) {
+            writer.stop(std::chrono::seconds(5));
+        }
+        drain();
+        const uint64_t lost = threaded ? writer.lost() : direct->lost();
+        EXPECT_GT(lost, 0u);
+        if (threaded) {
+            EXPECT_EQ(writer.written() + writer.lost(), uint64_t(kTransfers + 1));
+        }
+        EXPECT_NE(text.find("-- " + std::to_string(lost) + " transfers not logged: the log's reader fell behind --\n"
+                            "[    0.000000] Kmora_0 POWER-STATUS -> power=1\n"),
+                  std::string::npos)
+            << text.substr(text.size() > 300 ? text.size() - 300 : 0);
+        ::close(reader);
+        ::unlink(fifo.c_str());
+        ::rmdir(dir);
+    }
 }
 
 }  // namespace

@@ -93,10 +93,12 @@ void TransferLogWriter::push(const sim::TransferRecord& record) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ || queue_.size() >= kQueueLimit) {
         ++lost_;
-        ++unmarked_;
+        if (!queue_.empty()) {
+            ++queue_.back().lostAfter;   // the gap is marked where it is
+        }
         return;
     }
-    queue_.push_back(record);
+    queue_.push_back(Entry{record, 0});
     ready_.notify_one();
 }
 
@@ -140,22 +142,19 @@ bool TransferLogWriter::writeOut(const std::string& text) {
 
 void TransferLogWriter::run() {
     for (;;) {
-        sim::TransferRecord record;
-        uint64_t missed = 0;
+        Entry entry;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty() || (stopping_ && std::chrono::steady_clock::now() > deadline_)) {
                 return;
             }
-            record = std::move(queue_.front());
+            entry = std::move(queue_.front());
             queue_.pop_front();
-            missed = unmarked_;
-            unmarked_ = 0;
         }
-        std::string text = logLine(record);
-        if (missed > 0) {
-            text = lossLine(missed, record.timeMicros) + text;
+        std::string text = logLine(entry.record);
+        if (entry.lostAfter > 0) {
+            text += lossLine(entry.lostAfter, entry.record.timeMicros);
         }
         if (writeOut(text)) {
             ++written_;

@@ -42,7 +42,7 @@ std::string describeRecord(const sim::TransferRecord& record);
 // The whole log line: time stamp, describeRecord, line end.
 std::string logLine(const sim::TransferRecord& record);
 
-// The line that marks `count` transfers lost before the one at `timeMicros`.
+// The line that marks `count` transfers lost at `timeMicros`.
 std::string lossLine(uint64_t count, uint64_t timeMicros);
 
 // The daemon's log: records go into a bounded queue, and a thread of its own
@@ -72,11 +72,14 @@ private:
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<sim::TransferRecord> queue_;
+    struct Entry {
+        sim::TransferRecord record;
+        uint64_t lostAfter = 0;   // records dropped right after this one
+    };
+    std::deque<Entry> queue_;
     bool stopping_ = false;
     std::chrono::steady_clock::time_point deadline_;
     std::atomic<uint64_t> written_{0}, lost_{0};
-    uint64_t unmarked_ = 0;   // lost since the last loss line (queue's lock)
     void push(const sim::TransferRecord& record);
     void run();
     bool writeOut(const std::string& text);
