@@ -328,17 +328,6 @@ namespace {
 using namespace yarvo::sim;
 using yarvo::wire::TransferBlock;
 
-TransferBlock statusRequest(uint8_t command, std::vector<uint8_t> payload) {
-    TransferBlock block{};
-    block.word0 = 2;
-    block.word1 = 6;
-    block.requestLength = static_cast<uint32_t>(payload.size() + 1);
-    block.responseLength = 257;
-    block.buffer[0] = command;
-    std::copy(payload.begin(), payload.end(), block.buffer + 1);
-    return block;
-}
-
 // Injecting a fault again adds to a count: twenty "fail 0 1000000" are one
 // run of twenty million, used up one per transfer.
 TEST(VirtualDriver, FaultsAreCountedNotQueuedOneByOne) {
@@ -350,7 +339,7 @@ TEST(VirtualDriver, FaultsAreCountedNotQueuedOneByOne) {
     }
     EXPECT_EQ(d.pendingFaultRuns(0), 1u);
     EXPECT_EQ(d.pendingFaults(0), 20000000u);
-    TransferBlock block = statusRequest(11, {});
+    TransferBlock block = makeBlock(11, {});
     EXPECT_EQ(d.transfer(0, &block), EIO);
     EXPECT_EQ(d.pendingFaults(0), 19999999u);
     EXPECT_EQ(d.snapshot(0).pendingFaults, 19999999u);
@@ -390,14 +379,14 @@ TEST(VirtualDriver, AnIdleHourIsCaughtUpByTheNextTransfer) {
     cab.board(0);
     VirtualDriver& d = cab.driver();
     for (uint8_t reel = 0; reel < 8; ++reel) {
-        TransferBlock up = statusRequest(42, {reel, 1, 1});
-        TransferBlock skill = statusRequest(48, {reel, static_cast<uint8_t>(reel % 2 ? 1 : 0xFE)});
+        TransferBlock up = makeBlock(42, {reel, 1, 1});
+        TransferBlock skill = makeBlock(48, {reel, static_cast<uint8_t>(reel % 2 ? 1 : 0xFE)});
         ASSERT_EQ(d.transfer(0, &up), 0);
         ASSERT_EQ(d.transfer(0, &skill), 0);
     }
     d.advance(std::chrono::hours(1));
     for (uint8_t reel = 0; reel < 8; ++reel) {
-        TransferBlock status = statusRequest(47, {reel});
+        TransferBlock status = makeBlock(47, {reel});
         ASSERT_EQ(d.transfer(0, &status), 0);
         // 36,000,000 steps of one half step forwards, or two backwards.
         const uint32_t expected = reel % 2 ? 36000000u % 96u : (96u - 72000000u % 96u) % 96u;

@@ -9,16 +9,7 @@
 set -u
 machine=$1 sim=$2 program=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-bash "$here/../machine/probe.sh" --cached --sim "$sim" "$machine" >/dev/null || exit 1
-# shellcheck disable=SC1090
-. "$machine"
-for need in fuse namespaces; do
-  why=${need}_why
-  if [ "${!need}" != yes ]; then
-    echo "skipped: conformance on the kernel path: ${!why}"
-    exit 77
-  fi
-done
+. "$here/../machine/kernel-path-or-skip.sh" "$machine" "$sim" "conformance on the kernel path"
 work=$(mktemp -d "${TMPDIR:-/tmp}/yarvo-conformance.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 timeout 50 "$sim" run --no-view -b 0:0 -b 1:1 -c "$work/ctl.sock" -- "$program" --control "$work/ctl.sock" \

@@ -24,16 +24,7 @@ cleanup() {
 trap cleanup EXIT
 passed=0 failures=0 skipped=0
 
-bash "$here/../machine/probe.sh" --cached --sim "$sim" "$machine" >/dev/null || exit 1
-# shellcheck disable=SC1090
-. "$machine"
-for need in fuse namespaces; do
-  why=${need}_why
-  if [ "${!need}" != yes ]; then
-    echo "skipped: daemon safety: ${!why}"
-    exit 77
-  fi
-done
+. "$here/../machine/kernel-path-or-skip.sh" "$machine" "$sim" "daemon safety"
 
 pass() { passed=$((passed + 1)); echo "ok   $1"; }
 fail() { failures=$((failures + 1)); echo "FAIL $1"; [ $# -lt 2 ] || sed 's/^/     | /' "$2"; }
