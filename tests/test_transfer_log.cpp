@@ -205,28 +205,32 @@ TEST(TransferLog, AStalledReaderLosesLinesNotTransfers) {
             TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
             ASSERT_EQ(cab.driver().transfer(0, &block), 0);
         }
-        // The reader catches up; the next line comes with the mark of the gap.
+        // The reader catches up (until every record is written or lost);
+        // the next line comes with the mark of the gap.
         std::string text;
         char buffer[65536];
-        auto drain = [&] {
-            // Until the writer has nothing more to give for a while.
-            for (bool more = true; more;) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(30));
-                more = false;
+        auto drainUntil = [&](uint64_t handled) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            for (;;) {
                 ssize_t n;
                 while ((n = ::read(reader, buffer, sizeof buffer)) > 0) {
                     text.append(buffer, static_cast<size_t>(n));
-                    more = true;
                 }
+                if (!threaded || writer.written() + writer.lost() >= handled ||
+                    std::chrono::steady_clock::now() > limit) {
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         };
-        drain();
+        drainUntil(kTransfers);
         TransferBlock last = makeBlock(yarvo::wire::kCmdPowerStatus, {});
         cab.driver().transfer(0, &last);
+        drainUntil(kTransfers + 1);
         if (threaded) {
             writer.stop(std::chrono::seconds(5));
         }
-        drain();
+        drainUntil(0);
         const uint64_t lost = threaded ? writer.lost() : direct->lost();
         EXPECT_GT(lost, 0u);
         if (threaded) {
