@@ -17,11 +17,10 @@
 //  * ioctl on such a descriptor carries the transfer request to the driver;
 //    the requests the kernel answers for any file (FIOCLEX, FIONBIO,
 //    FIONREAD, ...) go to the memory file, any other fails with ENOTTY, as
-//    on the kernel path.  Descriptors are known by a
-//    table, checked against the file they name on every use, and a node
-//    descriptor the table does not know (a copy made by dup, or one that
-//    came through exec into a new program) is recognised by its seals and
-//    name.
+//    on the kernel path.  Descriptors are known by a table (a transfer costs
+//    no system call), and a node descriptor the table does not know (a copy
+//    made by dup, or one that came through exec into a new program) is
+//    recognised by its seals and name.
 //  * close forgets the descriptor and closes it.
 //
 // Everything else goes to the next definition (libc, or a sanitizer's
@@ -194,24 +193,32 @@ int recogniseNode(int fd) {
     return instance;
 }
 
-// The board instance `fd` is a node of, or -1.
+// The board instance `fd` is a node of, or -1: from the table (no system
+// call), else by recognition.
 int nodeOf(int fd) {
     if (fd < 0) {
         return -1;
     }
     NodeEntry entry;
-    if (lookUpNode(fd, &entry)) {
-        // The number may name another file by now (closed and reused behind
-        // our back: fclose of an fdopen'd node, close_range, dup2 onto it).
-        struct stat st;
-        const int saved = errno;
-        if (::fstat(fd, &st) == 0 && st.st_dev == entry.device && st.st_ino == entry.inode) {
-            return entry.instance;
-        }
-        errno = saved;
+    return lookUpNode(fd, &entry) ? entry.instance : recogniseNode(fd);
+}
+
+// Whether a descriptor of the table still names the memory file it was
+// entered with; forgotten when not (closed and its number reused behind our
+// back: fclose of an fdopen'd node, close_range, dup2 onto it).
+bool stillNode(int fd) {
+    NodeEntry entry;
+    if (!lookUpNode(fd, &entry)) {
+        return false;
+    }
+    struct stat st;
+    const int saved = errno;
+    const bool same = ::fstat(fd, &st) == 0 && st.st_dev == entry.device && st.st_ino == entry.inode;
+    errno = saved;
+    if (!same) {
         forgetNode(fd);
     }
-    return recogniseNode(fd);
+    return same;
 }
 
 // --- Paths ------------------------------------------------------------------
@@ -353,14 +360,45 @@ bool answeredForAnyFile(unsigned long request) {
 
 // --- The block in the host's memory -----------------------------------------
 
-// Copies between the host's block and ours through the kernel, so that an
-// address the host cannot read or write gives EFAULT instead of a crash.
-// Where the kernel refuses these calls (no such system call, a policy that
+// The calling thread's stack, found once per thread.
+__thread uintptr_t stackLow = 0, stackHigh = 0;
+
+// Whether the block lies in the part of the calling thread's stack that is
+// in use (from this frame up to the stack's top): mapped and writable for
+// sure, as a block that the caller keeps on its stack always is.
+bool onActiveStack(const void* block, const void* frame) {
+    if (stackHigh == 0) {
+        pthread_attr_t attr;
+        void* low = nullptr;
+        size_t size = 0;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0) {
+            return false;
+        }
+        if (pthread_attr_getstack(&attr, &low, &size) == 0) {
+            stackLow = reinterpret_cast<uintptr_t>(low);
+            stackHigh = stackLow + size;
+        }
+        pthread_attr_destroy(&attr);
+    }
+    const uintptr_t b = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t f = reinterpret_cast<uintptr_t>(frame);
+    return f >= stackLow && f < stackHigh && b >= f && b <= stackHigh - sizeof(TransferBlock);
+}
+
+// Copies between the host's block and ours.  A block on the caller's
+// active stack (the library keeps its block there) is copied directly;
+// anywhere else the kernel copies it, so that an address the host cannot
+// read or write gives EFAULT instead of a crash.  Where the kernel refuses
+// those calls (no such system call, as under qemu-user, or a policy that
 // forbids them), the block is copied directly: the host's own pointer, its
-// own risk, as before.
+// own risk.
 std::atomic<bool> kernelCopies{true};
 
-bool copyBlock(void* local, void* host, bool toHost) {
+bool copyBlock(void* local, void* host, bool toHost, const void* frame) {
+    if (onActiveStack(host, frame)) {
+        std::memcpy(toHost ? host : local, toHost ? local : host, sizeof(TransferBlock));
+        return true;
+    }
     if (kernelCopies.load(std::memory_order_relaxed)) {
         const int saved = errno;
         iovec mine{local, sizeof(TransferBlock)};
@@ -443,21 +481,24 @@ INTERPOSED int ioctl(int fd, unsigned long request, ...) {
     va_start(args, request);
     void* argument = va_arg(args, void*);
     va_end(args);
-    const int instance = nodeOf(fd);
-    if (instance < 0) {
-        NEXT(IoctlFn, ioctl);
+    NEXT(IoctlFn, ioctl);
+    if (static_cast<uint32_t>(request) != static_cast<uint32_t>(yarvo::wire::kTransferRequest)) {
+        // Any other request on a node: what the kernel answers for any file,
+        // else ENOTTY (a node the table does not know is a memory file,
+        // which answers the same by itself).
+        if (!answeredForAnyFile(request) && stillNode(fd)) {
+            errno = ENOTTY;
+            return -1;
+        }
         return next_ioctl(fd, request, argument);
     }
-    if (static_cast<uint32_t>(request) != static_cast<uint32_t>(yarvo::wire::kTransferRequest)) {
-        if (answeredForAnyFile(request)) {
-            NEXT(IoctlFn, ioctl);
-            return next_ioctl(fd, request, argument);
-        }
-        errno = ENOTTY;
-        return -1;
+    const int instance = nodeOf(fd);
+    if (instance < 0) {
+        return next_ioctl(fd, request, argument);
     }
+    const void* frame = __builtin_frame_address(0);
     TransferBlock block;
-    if (!copyBlock(&block, argument, false)) {
+    if (!copyBlock(&block, argument, false, frame)) {
         errno = EFAULT;
         return -1;
     }
@@ -466,7 +507,7 @@ INTERPOSED int ioctl(int fd, unsigned long request, ...) {
         errno = err;
         return -1;
     }
-    if (!copyBlock(&block, argument, true)) {
+    if (!copyBlock(&block, argument, true, frame)) {
         errno = EFAULT;
         return -1;
     }

@@ -95,3 +95,7 @@ add_test(NAME daemon-safety
   COMMAND bash ${_kernel_dir}/daemon-safety.sh ${YARVO_MACHINE_FILE}
     $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:kernel-host> ${_kernel_static})
 set_tests_properties(daemon-safety PROPERTIES LABELS kernel SKIP_RETURN_CODE 77 TIMEOUT 120)
+
+# kernel-path checks that none of its programs is left running at its end:
+# the tests that run the same programs take turns with it.
+set_tests_properties(kernel-path machine-probe conformance-kernel daemon-safety PROPERTIES RESOURCE_LOCK yarvo-sim-programs)
