@@ -141,6 +141,11 @@ Outcome transferAndRequests() {
         return o;
     }
     o.expect(inputReport(fd) == 0, "the input report");
+    // A block anywhere in the host's memory, not only on its stack.
+    auto* heap = new TransferBlock(request(yarvo::wire::kCmdInputReport));
+    o.expect(transfer(fd, heap) == 0 && heap->responseLength == 5 && heap->buffer[0] == yarvo::wire::kCmdInputReport,
+             "the input report in a block on the heap");
+    delete heap;
     TransferBlock bad = request(yarvo::wire::kCmdPowerStatus);
     bad.word0 = 3;
     int err = transfer(fd, &bad);
