@@ -11,6 +11,8 @@
 #            kernel path (namespaces, FUSE) is available
 #   5        yarvo-bench-cabinet: eight boards of eight reels for 10 s
 #   6        `make test` on the same build, its wall-time line
+#   7        yarvo-bench-idle: the first transfer after an hour of idle time on
+#            the virtual clock, eight reels skill-spinning at 100 us a step
 #
 # Each program's own output goes to BUILD_DIR/bench-results/, next to the
 # "key value" files the table is made from.
@@ -41,6 +43,14 @@ say "items 1, 2, 4: yarvo-bench (about half a minute)"
 if ! "$build/bench/yarvo-bench" --results "$out/commands.txt" > "$out/commands.log" 2>&1; then
   say "yarvo-bench failed; its output:"
   tail -n 30 "$out/commands.log"
+  status=1
+fi
+
+# ------------------------------------------------------------ 7
+say "item 7: yarvo-bench-idle (a few seconds)"
+if ! "$build/bench/yarvo-bench-idle" --results "$out/idle.txt" > "$out/idle.log" 2>&1; then
+  say "yarvo-bench-idle failed; its output:"
+  tail -n 20 "$out/idle.log"
   status=1
 fi
 
@@ -147,6 +157,12 @@ awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$
           sprintf("%.0f ms / %.1f s", v["cabinet.cpu_ms"], v["cabinet.wall_s"]),
           sprintf("%.2f %%", v["cabinet.percent"]), "under 2 %", verdict(v["cabinet.percent"] < 2))
     } else row("5", "virtual cabinet", "-", "-", "under 2 %", "not measured: yarvo-bench-cabinet failed (cabinet.log)")
+    if (have("idle.first_transfer_ns")) {
+      i = v["idle.first_transfer_ns"]; worst = v["idle.worst_ns"]
+      row("7", "first transfer after 1 h idle, 8 reels skill-spinning", sprintf("%.1f us (worst %.0f us)", i / 1000, worst / 1000),
+          "-", "under 1 ms", verdict(worst < 1e6))
+    } else row("7", "first transfer after 1 h idle, 8 reels skill-spinning", "-", "-", "under 1 ms",
+               "not measured: yarvo-bench-idle failed (idle.log)")
     if (have("tests.wall_s")) {
       what = "test suite wall time (make test)"
       if ("tests.count" in v) what = sprintf("test suite wall time, %d tests (make test)", v["tests.count"])

@@ -1,6 +1,7 @@
 // Parsing of the board list entries of a virtual cabinet.
 #include "board_list.h"
 
+#include "numbers.h"
 #include "virtual_driver.h"
 
 namespace yarvo::sim {
@@ -8,20 +9,12 @@ namespace yarvo::sim {
 namespace {
 
 bool parseUnsigned(const std::string& text, unsigned limit, unsigned* value) {
-    if (text.empty() || text.size() > 3) {
+    long long v = 0;
+    std::string ignored;
+    if (!tools::parseInteger(text, 0, limit, &v, &ignored)) {
         return false;
     }
-    unsigned v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        v = v * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (v > limit) {
-        return false;
-    }
-    *value = v;
+    *value = static_cast<unsigned>(v);
     return true;
 }
 
@@ -40,7 +33,6 @@ bool validSpeedText(const std::string& text) {
     }
     return true;
 }
-
 
 bool parseBoardEntry(const std::string& text, BoardEntry* entry, std::string* error) {
     BoardEntry result;

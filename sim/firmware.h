@@ -91,6 +91,7 @@ public:
     bool output(unsigned n) const;
 
     void setPowerStatus(uint8_t status);
+    uint8_t powerStatus() const { return power_; }
     void setFirmwareVersion(const std::string& text);
 
     // Values recorded from command 40.

@@ -16,16 +16,37 @@
 //
 //   [    0.000912] Kmora_0 SPIN reel=2 mode=-2 steps=118 -> ok
 //
-// (yarvo-sim run --preload --transfer-log FILE sets it.)
+// (yarvo-sim run --preload --transfer-log FILE sets it.)  Lines a stalled
+// reader could not take are lost, never waited for; at exit the host's
+// standard error says how many.
+//
+// The boards live inside the host, so there is no control socket; the same
+// control commands (control_protocol.h) reach them from inside the host
+// through one C function, found with dlsym(RTLD_DEFAULT, "yarvo_sim_control"):
+//
+//   int yarvo_sim_control(const char* line, char* reply, size_t size);
+//
+// It executes one command line and writes the reply line (without line
+// end, cut to fit `size`, always terminated) to `reply`; it returns 0 for
+// an "ok" reply, 1 for an "error: ..." reply, -1 for a line that needs none.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "board_list.h"
+#include "control_protocol.h"
 #include "transfer_log.h"
 #include "virtual_driver.h"
 
 namespace {
+
+// Plain data: set by the constructor below, before any C++ object of this
+// library is sure to be initialised.
+uint32_t servedBoards = 0;   // bit n: a board at instance n
+yarvo::decode::DirectTransferLog* transferLog = nullptr;   // lives as long as the process
 
 void configureBoard(const std::string& text) {
     yarvo::sim::BoardEntry entry;
@@ -41,6 +62,7 @@ void configureBoard(const std::string& text) {
     d.withBoard(entry.instance, [&entry](yarvo::sim::Firmware& fw) {
         fw.setAddress(static_cast<uint8_t>(entry.address));
     });
+    servedBoards |= 1u << entry.instance;
 }
 
 __attribute__((constructor)) void configureFromEnvironment() {
@@ -64,10 +86,43 @@ __attribute__((constructor)) void configureFromEnvironment() {
     d.useRealTime(true);
     if (const char* log = std::getenv("YARVO_SIM_LOG"); log != nullptr && *log != '\0') {
         std::string error;
-        if (!yarvo::decode::streamTransferLog(d, log, false, &error)) {
+        transferLog = new yarvo::decode::DirectTransferLog();
+        if (!transferLog->start(d, log, &error)) {
             std::fprintf(stderr, "yarvo-sim: YARVO_SIM_LOG: %s\n", error.c_str());
         }
     }
 }
 
+__attribute__((destructor)) void reportLostLines() {
+    if (transferLog != nullptr && transferLog->lost() > 0) {
+        std::fprintf(stderr, "yarvo-sim: the transfer log lost %llu transfers: its reader did not keep up\n",
+                     static_cast<unsigned long long>(transferLog->lost()));
+    }
+}
+
 }  // namespace
+
+extern "C" __attribute__((visibility("default"))) int yarvo_sim_control(const char* line, char* reply, size_t size) {
+    static std::mutex mutex;
+    static yarvo::sim::ControlSession* session = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (session == nullptr) {
+        std::vector<unsigned> instances;
+        for (unsigned i = 0; i < yarvo::sim::kInstances; ++i) {
+            if ((servedBoards >> i) & 1u) {
+                instances.push_back(i);
+            }
+        }
+        session = new yarvo::sim::ControlSession(yarvo::sim::driver(), instances);
+    }
+    const std::string text = session->handle(line != nullptr ? line : "");
+    if (reply != nullptr && size > 0) {
+        const size_t n = text.size() < size - 1 ? text.size() : size - 1;
+        std::memcpy(reply, text.data(), n);
+        reply[n] = '\0';
+    }
+    if (text.empty()) {
+        return -1;
+    }
+    return text.compare(0, 2, "ok") == 0 ? 0 : 1;
+}

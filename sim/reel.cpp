@@ -1,7 +1,10 @@
 // Reel motion model of the virtual board.  Deterministic: the reel moves only
 // when advance() lets time pass, one motor step at the end of each step
-// period.
+// period; steps at the cruising period are taken in bulk, so that the cost
+// of advance() does not grow with the time it covers.
 #include "reel.h"
+
+#include <algorithm>
 
 namespace yarvo::sim {
 
@@ -24,7 +27,7 @@ uint32_t wrapped(uint32_t position, int64_t delta, uint32_t turnLength) {
 // Whether a movement of `size` half steps from `from` in direction `dir`
 // passes over or lands on the index mark (position 0).  Leaving the mark
 // does not count.
-bool passesIndex(uint32_t from, int dir, uint32_t size, uint32_t turnLength) {
+bool passesIndex(uint32_t from, int dir, uint64_t size, uint32_t turnLength) {
     // Half steps to the first arrival at 0 in the direction of travel.
     uint32_t toIndex = dir > 0 ? (turnLength - from % turnLength) % turnLength : from % turnLength;
     if (toIndex == 0) toIndex = turnLength;
@@ -157,6 +160,14 @@ void Reel::advance(uint64_t micros) {
         micros -= needed;
         sinceLastStep_ = 0;
         takeStep();
+        // The stretch at the cruising period that the time covers, at once.
+        const uint64_t ahead = s_.moving ? cruiseStepsAhead() : 0;
+        if (ahead > 0) {
+            const uint64_t cruise = periodMicros();
+            const uint64_t bulk = std::min(ahead, micros / cruise);
+            takeSteps(bulk);
+            micros -= bulk * cruise;
+        }
     }
 }
 
@@ -180,28 +191,49 @@ uint64_t Reel::periodMicros() const {
 }
 
 void Reel::takeStep() {
-    const int dir = s_.stepMode > 0 ? 1 : -1;
-    uint32_t size = stepSize(s_.stepMode);
-    if (counted_ && halfStepsLeft_ < size) size = uint32_t(halfStepsLeft_);
+    uint64_t size = stepSize(s_.stepMode);
+    if (counted_ && halfStepsLeft_ < size) size = halfStepsLeft_;
+    travel(size, 1);
+    if (counted_ && stepIndex_ >= stepsTotal_) halt();
+    refresh();
+}
 
-    const bool findsIndex =
-        s_.syncArmed && passesIndex(s_.truePosition, dir, size, s_.turnLength);
-    s_.position = wrapped(s_.position, int64_t(dir) * size, s_.turnLength);
-    s_.truePosition = wrapped(s_.truePosition, int64_t(dir) * size, s_.turnLength);
+uint64_t Reel::cruiseStepsAhead() const {
+    if (stepIndex_ < s_.rampUp.size()) {
+        return 0;   // still ramping up
+    }
+    if (!counted_) {
+        return UINT64_MAX;   // a skill spin cruises until it is stopped
+    }
+    // The last step (which may be a half step) and the ramp-down are taken
+    // one by one.
+    const uint64_t tail = std::max<uint64_t>(s_.rampDown.size(), 1);
+    const uint64_t left = stepsTotal_ - stepIndex_;
+    return left > tail ? left - tail : 0;
+}
+
+void Reel::takeSteps(uint64_t count) {
+    if (count == 0) return;
+    travel(count * stepSize(s_.stepMode), count);
+    refresh();
+}
+
+void Reel::travel(uint64_t halfSteps, uint64_t steps) {
+    const int dir = s_.stepMode > 0 ? 1 : -1;
+    const bool findsIndex = s_.syncArmed && passesIndex(s_.truePosition, dir, halfSteps, s_.turnLength);
+    const int64_t move = int64_t(halfSteps % s_.turnLength) * dir;
+    s_.position = wrapped(s_.position, move, s_.turnLength);
+    s_.truePosition = wrapped(s_.truePosition, move, s_.turnLength);
     if (findsIndex) {
+        // From the index on, counter and reel move together.
         s_.position = s_.truePosition;
         s_.synchronised = true;
         s_.syncArmed = false;
         if (s_.syncMode == 1) s_.tampered = false;
     }
-
-    ++stepIndex_;
-    ++s_.stepsTaken;
-    if (counted_) {
-        halfStepsLeft_ -= size;
-        if (stepIndex_ >= stepsTotal_) halt();
-    }
-    refresh();
+    stepIndex_ += steps;
+    s_.stepsTaken += steps;
+    if (counted_) halfStepsLeft_ -= halfSteps;
 }
 
 void Reel::halt() {

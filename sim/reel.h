@@ -16,7 +16,10 @@
 // next ramp-down-table-length steps at the ramp-down periods; a stop at a
 // position finishes the motion as a counted move, adding whole turns until
 // the ramp-down fits, and lands exactly on the position (at full step an odd
-// distance ends with a single half step).  Time passes only in advance().
+// distance ends with a single half step).  Time passes only in advance(),
+// which works out where the reel is in closed form: only the ramps are
+// walked step by step, a stretch at the cruising period is taken at once, so
+// an hour of spinning costs no more than a millisecond of it.
 // See firmware.h for the whole list of choices the model makes.
 #ifndef YARVO_SIM_REEL_H
 #define YARVO_SIM_REEL_H
@@ -41,8 +44,9 @@ enum ReelFlag : uint8_t {
     kFlagSyncArmed = 0x20,    // waiting to pass the index mark
 };
 
-// Everything about a reel, as the test side reads it.
-struct ReelState {
+// A reel's motion and flags in fixed-size fields, cheap to copy: what views
+// and status lines need.
+struct ReelSnapshot {
     uint32_t turnLength = kDefaultTurnLength;
     uint32_t position = 0;       // the board's step counter, as reported
     uint32_t truePosition = 0;   // where the reel really is
@@ -57,9 +61,13 @@ struct ReelState {
     uint32_t stepsToGo = 0;      // motor steps still to go (0 for a skill spin that is not stopping)
     bool hasParameters = false;  // command 51 received
     uint8_t dutyOff = 0, dutyOn = 0;
+    uint64_t stepsTaken = 0;     // motor steps since power-up
+};
+
+// Everything about a reel, as the test side reads it.
+struct ReelState : ReelSnapshot {
     std::vector<uint8_t> rampUp, rampDown;
     uint8_t parameters[9] = {};  // last command 51 payload
-    uint64_t stepsTaken = 0;     // motor steps since power-up
 };
 
 class Reel {
@@ -89,6 +97,7 @@ public:
     void advance(uint64_t micros);                 // let time pass
 
     ReelState state() const;
+    const ReelSnapshot& snapshot() const { return s_; }
     // The 9-byte status reply of command 47 (layout in firmware.h).
     void status(uint8_t out[9]) const;
 
@@ -105,6 +114,9 @@ private:
     void beginMotion(int8_t stepMode, bool skill);
     void finishAfter(uint64_t halfSteps);   // the motion becomes counted from here
     void takeStep();
+    void takeSteps(uint64_t count);         // `count` whole steps of the motion's size at once
+    void travel(uint64_t halfSteps, uint64_t steps);  // counter and reel move; the index may be found
+    uint64_t cruiseStepsAhead() const;      // whole steps from here at the cruising period
     void halt();
     void refresh();                // derived state: stepsToGo, stopping
     uint64_t periodMicros() const; // of the step in progress

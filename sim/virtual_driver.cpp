@@ -5,132 +5,181 @@
 #include <cerrno>
 #include <cstring>
 
+#include "board_name.h"
+
 namespace yarvo::sim {
 
 namespace {
 
-constexpr char kClassPrefix[] = "/sys/class/Kmora/Kmora_";
-constexpr char kNodePrefix[] = "/dev/Kmora_";
+constexpr char kAttributeDirectory[] = "/sys/class/Kmora/";
 
-// Parses a decimal instance number 0-15 at *p (no sign, no leading zero but
-// for "0") and moves p past it.  -1 when there is none.
-int parseInstance(const char*& p) {
-    if (*p < '0' || *p > '9') {
-        return -1;
-    }
-    if (*p == '0') {
-        ++p;
-        return (*p >= '0' && *p <= '9') ? -1 : 0;
-    }
-    int value = 0;
-    while (*p >= '0' && *p <= '9') {
-        value = value * 10 + (*p - '0');
-        if (value >= static_cast<int>(kInstances)) {
-            return -1;
-        }
-        ++p;
-    }
-    return value;
+bool sameFault(const Fault& a, const Fault& b) {
+    return a.kind == b.kind && a.value == b.value && a.payload == b.payload;
 }
 
-bool startsWith(const char* text, const char* prefix, size_t length) {
-    return std::strncmp(text, prefix, length) == 0;
-}
-
-// Board time that the wall clock has reached: `baseMicros` was board time
-// at the steady-clock instant `base`.
-uint64_t wallTarget(std::chrono::steady_clock::time_point base, uint64_t baseMicros) {
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - base);
-    return baseMicros + static_cast<uint64_t>(elapsed.count());
-}
+// Copies at most the block's buffer from a length the host gave.
+size_t clampToBuffer(uint32_t length) { return length <= wire::kBufferSize ? length : wire::kBufferSize; }
 
 }  // namespace
+
+void VirtualDriver::Instance::clear(uint64_t now) {
+    present = false;
+    plugged = true;
+    nodeOpens = true;
+    product = kProductText;
+    speed = kFullSpeedText;
+    // Every instance keeps a board object, present or not, so that the test
+    // side can always reach one.
+    firmware = std::make_unique<Firmware>();
+    time = now;
+    transfers = 0;
+    faults.clear();
+    std::lock_guard<std::mutex> lock(snapshotMutex);
+    last = BoardSnapshot();
+}
 
 VirtualDriver::VirtualDriver() { reset(); }
 
 void VirtualDriver::reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    clock_.reset();
     for (Instance& b : boards_) {
-        b = Instance();
-        // Every instance keeps a board object, present or not, so that the
-        // test side can always reach one.
-        b.firmware = std::make_unique<Firmware>();
+        std::lock_guard<std::mutex> lock(b.mutex);
+        b.clear(0);
     }
-    log_.clear();
-    logging_ = true;
-    observer_ = nullptr;
-    now_ = 0;
-    realTime_ = false;
-    wallBaseMicros_ = 0;
+    {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        log_.clear();
+    }
+    logging_.store(true);
+    setTransferObserver(nullptr);
 }
 
 void VirtualDriver::plug(unsigned instance) {
-    std::lock_guard<std::mutex> lock(mutex_);
     Instance& b = boards_.at(instance);
-    b = Instance();
+    const uint64_t now = clock_.now();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.clear(now);
     b.present = true;
-    b.firmware = std::make_unique<Firmware>();
 }
 
 void VirtualDriver::remove(unsigned instance) {
-    std::lock_guard<std::mutex> lock(mutex_);
     Instance& b = boards_.at(instance);
+    std::lock_guard<std::mutex> lock(b.mutex);
     b.present = false;
     b.faults.clear();
 }
 
 bool VirtualDriver::present(unsigned instance) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return instance < kInstances && boards_[instance].present;
+    if (instance >= kInstances) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(boards_[instance].mutex);
+    return boards_[instance].present;
 }
 
 void VirtualDriver::setProduct(unsigned instance, const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    boards_.at(instance).product = text;
+    Instance& b = boards_.at(instance);
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.product = text;
 }
 
 void VirtualDriver::setSpeed(unsigned instance, const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    boards_.at(instance).speed = text;
+    Instance& b = boards_.at(instance);
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.speed = text;
 }
 
 void VirtualDriver::setNodeOpens(unsigned instance, bool opens) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    boards_.at(instance).nodeOpens = opens;
+    Instance& b = boards_.at(instance);
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.nodeOpens = opens;
 }
 
 void VirtualDriver::unplug(unsigned instance) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    boards_.at(instance).plugged = false;
+    Instance& b = boards_.at(instance);
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.plugged = false;
 }
 
 void VirtualDriver::replug(unsigned instance) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    boards_.at(instance).plugged = true;
+    Instance& b = boards_.at(instance);
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.plugged = true;
 }
 
 bool VirtualDriver::pluggedIn(unsigned instance) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return instance < kInstances && boards_[instance].present && boards_[instance].plugged;
+    if (instance >= kInstances) {
+        return false;
+    }
+    const Instance& b = boards_[instance];
+    std::lock_guard<std::mutex> lock(b.mutex);
+    return b.present && b.plugged;
+}
+
+void VirtualDriver::catchUp(Instance& b, uint64_t now) {
+    if (now <= b.time) {
+        return;   // another thread read a later time and got here first
+    }
+    // Absent boards stand still.
+    if (b.present) {
+        b.firmware->advance(now - b.time);
+    }
+    b.time = now;
+}
+
+BoardSnapshot VirtualDriver::snapshot(unsigned instance) {
+    BoardSnapshot s;
+    s.instance = instance;
+    if (instance >= kInstances) {
+        return s;
+    }
+    Instance& b = boards_[instance];
+    std::unique_lock<std::mutex> lock(b.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        std::lock_guard<std::mutex> last(b.snapshotMutex);
+        s = b.last;
+        s.instance = instance;
+        return s;
+    }
+    catchUp(b, clock_.now());
+    const Firmware& fw = *b.firmware;
+    s.present = b.present;
+    s.plugged = b.present && b.plugged;
+    s.timeMicros = b.time;
+    s.inputs = fw.inputs();
+    s.changedInputs = fw.changedInputs();
+    s.outputs = fw.outputs();
+    s.power = fw.powerStatus();
+    s.transfers = b.transfers;
+    for (const FaultRun& run : b.faults) {
+        s.pendingFaults += run.count;
+    }
+    for (unsigned r = 0; r < kBoardReels; ++r) {
+        s.reels[r] = fw.reel(r).snapshot();
+    }
+    lock.unlock();
+    std::lock_guard<std::mutex> last(b.snapshotMutex);
+    b.last = s;
+    return s;
 }
 
 bool VirtualDriver::readAttribute(const char* path, std::string* text) {
-    if (path == nullptr || !startsWith(path, kClassPrefix, sizeof kClassPrefix - 1)) {
+    const size_t n = sizeof kAttributeDirectory - 1;
+    if (path == nullptr || std::strncmp(path, kAttributeDirectory, n) != 0) {
         return false;
     }
-    const char* p = path + sizeof kClassPrefix - 1;
-    const int instance = parseInstance(p);
+    const char* rest = nullptr;
+    const int instance = names::boardNamePrefix(path + n, &rest);
     if (instance < 0) {
         return false;
     }
-    const bool product = std::strcmp(p, "/device/product") == 0;
-    const bool speed = std::strcmp(p, "/device/speed") == 0;
+    const bool product = std::strcmp(rest, "/device/product") == 0;
+    const bool speed = std::strcmp(rest, "/device/speed") == 0;
     if (!product && !speed) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Instance& b = boards_[instance];
+    const Instance& b = boards_[static_cast<unsigned>(instance)];
+    std::lock_guard<std::mutex> lock(b.mutex);
     if (!b.present || !b.plugged) {
         return false;
     }
@@ -140,90 +189,41 @@ bool VirtualDriver::readAttribute(const char* path, std::string* text) {
     return true;
 }
 
-int VirtualDriver::nodeInstance(const char* path) {
-    if (path == nullptr || !startsWith(path, kNodePrefix, sizeof kNodePrefix - 1)) {
-        return -1;
-    }
-    const char* p = path + sizeof kNodePrefix - 1;
-    const int instance = parseInstance(p);
-    return (instance >= 0 && *p == '\0') ? instance : -1;
-}
+int VirtualDriver::nodeInstance(const char* path) { return names::boardNode(path); }
 
 int VirtualDriver::openNode(unsigned instance) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (instance >= kInstances || !boards_[instance].present || !boards_[instance].plugged) {
+    if (instance >= kInstances) {
         return ENOENT;
     }
-    return boards_[instance].nodeOpens ? 0 : EACCES;
+    const Instance& b = boards_[instance];
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (!b.present || !b.plugged) {
+        return ENOENT;
+    }
+    return b.nodeOpens ? 0 : EACCES;
 }
 
-int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
-    if (block == nullptr) {
-        return EFAULT;
+// The request in `block` answered by the board, under the board's lock:
+// the next fault first, then the firmware.
+int VirtualDriver::serve(Instance& b, wire::TransferBlock* block) {
+    if (!b.present || !b.plugged) {
+        return ENODEV;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (realTime_) {
-        const uint64_t target = wallTarget(wallBase_, wallBaseMicros_);
-        if (target > now_) {
-            advanceLocked(target - now_);
+    // The next fault is used up by this transfer, whatever becomes of it.
+    const Fault* fault = b.faults.empty() ? nullptr : &b.faults.front().fault;
+    auto usedUp = [&b](int result) {
+        if (--b.faults.front().count == 0) {
+            b.faults.pop_front();
         }
-    }
-
-    TransferRecord record;
-    record.instance = instance;
-    record.timeMicros = now_;
-    record.word0 = block->word0;
-    record.word1 = block->word1;
-    record.requestLength = block->requestLength;
-    record.responseOffered = block->responseLength;
-    record.command = block->buffer[0];
-    // The byte copies are made only for the log and the observer: with both
-    // off a transfer allocates nothing.
-    const bool keepBytes = logging_ || observer_ != nullptr;
-    if (keepBytes && block->requestLength > 1) {
-        const size_t n = block->requestLength <= wire::kBufferSize ? block->requestLength : wire::kBufferSize;
-        record.payload.assign(block->buffer + 1, block->buffer + n);
-    }
-    auto finish = [&](int error) {
-        record.error = error;
-        if (error == 0) {
-            record.responseLength = block->responseLength;
-            record.echo = block->buffer[0];
-            record.status = block->buffer[1];
-            if (keepBytes && block->responseLength > 2) {
-                const size_t n = block->responseLength <= wire::kBufferSize ? block->responseLength
-                                                                            : wire::kBufferSize;
-                record.response.assign(block->buffer + 2, block->buffer + n);
-            }
-        }
-        if (observer_) {
-            observer_(record);
-        }
-        if (logging_) {
-            log_.push_back(std::move(record));
-        }
-        return error;
+        return result;
     };
-
-    if (instance >= kInstances || !boards_[instance].present || !boards_[instance].plugged) {
-        return finish(ENODEV);
+    if (fault != nullptr && fault->kind == Fault::Errno) {
+        return usedUp(fault->value);
     }
-    Instance& b = boards_[instance];
-    Fault fault;
-    bool haveFault = false;
-    if (!b.faults.empty()) {
-        fault = std::move(b.faults.front());
-        b.faults.pop_front();
-        haveFault = true;
-        if (fault.kind == Fault::Errno) {
-            return finish(fault.value);
-        }
+    if (block->word0 != wire::kBlockWord0 || block->word1 != wire::kBlockWord1 || block->requestLength < 1 ||
+        block->requestLength > wire::kMaxRequestPayload + 1) {
+        return fault != nullptr ? usedUp(EINVAL) : EINVAL;
     }
-    if (block->word0 != wire::kBlockWord0 || block->word1 != wire::kBlockWord1 ||
-        block->requestLength < 1 || block->requestLength > wire::kMaxRequestPayload + 1) {
-        return finish(EINVAL);
-    }
-
     // The firmware reads the request from a copy: the response overwrites
     // the buffer it came in.
     uint8_t request[wire::kMaxRequestPayload + 1];
@@ -239,22 +239,22 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
     std::memcpy(block->buffer + 2, payload, payloadLength);
     block->responseLength = payloadLength + 2;
 
-    if (haveFault) {
-        switch (fault.kind) {
+    if (fault != nullptr) {
+        switch (fault->kind) {
         case Fault::ResponseLength:
-            block->responseLength = static_cast<uint32_t>(fault.value);
+            block->responseLength = static_cast<uint32_t>(fault->value);
             break;
         case Fault::Echo:
-            block->buffer[0] = static_cast<uint8_t>(fault.value);
+            block->buffer[0] = static_cast<uint8_t>(fault->value);
             break;
         case Fault::Status:
-            block->buffer[1] = static_cast<uint8_t>(fault.value);
+            block->buffer[1] = static_cast<uint8_t>(fault->value);
             break;
         case Fault::Payload: {
-            const size_t n = fault.payload.size() <= wire::kBufferSize - 2 ? fault.payload.size()
-                                                                           : wire::kBufferSize - 2;
+            const size_t n = fault->payload.size() <= wire::kBufferSize - 2 ? fault->payload.size()
+                                                                            : wire::kBufferSize - 2;
             if (n > 0) {
-                std::memcpy(block->buffer + 2, fault.payload.data(), n);
+                std::memcpy(block->buffer + 2, fault->payload.data(), n);
             }
             block->responseLength = static_cast<uint32_t>(n + 2);
             break;
@@ -262,39 +262,130 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
         case Fault::Errno:
             break;
         }
+        return usedUp(0);
     }
-    return finish(0);
+    return 0;
 }
 
-void VirtualDriver::injectFault(unsigned instance, const Fault& fault, unsigned times) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Instance& b = boards_.at(instance);
-    for (unsigned i = 0; i < times; ++i) {
-        b.faults.push_back(fault);
+int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
+    if (block == nullptr) {
+        return EFAULT;
+    }
+    const uint64_t now = clock_.now();
+    const bool keepBytes = logging_.load(std::memory_order_relaxed) || observing_.load(std::memory_order_acquire);
+    TransferRecord record;
+    record.instance = instance;
+    record.timeMicros = now;
+    record.word0 = block->word0;
+    record.word1 = block->word1;
+    record.requestLength = block->requestLength;
+    record.responseOffered = block->responseLength;
+    record.command = block->buffer[0];
+    // The byte copies are made only for the log and the observer: with both
+    // off a transfer allocates nothing.
+    if (keepBytes && block->requestLength > 1) {
+        record.payload.assign(block->buffer + 1, block->buffer + clampToBuffer(block->requestLength));
+    }
+
+    int error = ENODEV;
+    if (instance < kInstances) {
+        Instance& b = boards_[instance];
+        std::lock_guard<std::mutex> lock(b.mutex);
+        catchUp(b, now);
+        record.timeMicros = b.time;
+        ++b.transfers;
+        error = serve(b, block);
+    }
+
+    record.error = error;
+    if (error == 0) {
+        record.responseLength = block->responseLength;
+        record.echo = block->buffer[0];
+        record.status = block->buffer[1];
+        if (keepBytes && block->responseLength > 2) {
+            record.response.assign(block->buffer + 2, block->buffer + clampToBuffer(block->responseLength));
+        }
+    }
+    if (keepBytes) {
+        deliver(std::move(record));
+    }
+    return error;
+}
+
+void VirtualDriver::deliver(TransferRecord&& record) {
+    if (observing_.load(std::memory_order_acquire)) {
+        const std::shared_ptr<const TransferObserver> observer = std::atomic_load(&observer_);
+        if (observer) {
+            (*observer)(record);
+        }
+    }
+    if (logging_.load(std::memory_order_relaxed)) {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        log_.push_back(std::move(record));
     }
 }
 
-void VirtualDriver::failNext(unsigned instance, int err, unsigned times) {
+bool VirtualDriver::injectFault(unsigned instance, const Fault& fault, uint64_t times) {
+    if (instance >= kInstances || times == 0 || (fault.kind == Fault::Errno && fault.value <= 0)) {
+        return false;
+    }
+    Instance& b = boards_[instance];
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (!b.faults.empty() && sameFault(b.faults.back().fault, fault)) {
+        uint64_t& count = b.faults.back().count;
+        count = times > UINT64_MAX - count ? UINT64_MAX : count + times;
+        return true;
+    }
+    if (b.faults.size() >= kMaxFaultRuns) {
+        return false;
+    }
+    b.faults.push_back(FaultRun{fault, times});
+    return true;
+}
+
+bool VirtualDriver::failNext(unsigned instance, int err, uint64_t times) {
     Fault fault;
     fault.kind = Fault::Errno;
     fault.value = err;
-    injectFault(instance, fault, times);
+    return injectFault(instance, fault, times);
+}
+
+uint64_t VirtualDriver::pendingFaults(unsigned instance) const {
+    if (instance >= kInstances) {
+        return 0;
+    }
+    const Instance& b = boards_[instance];
+    std::lock_guard<std::mutex> lock(b.mutex);
+    uint64_t total = 0;
+    for (const FaultRun& run : b.faults) {
+        total = run.count > UINT64_MAX - total ? UINT64_MAX : total + run.count;
+    }
+    return total;
+}
+
+size_t VirtualDriver::pendingFaultRuns(unsigned instance) const {
+    if (instance >= kInstances) {
+        return 0;
+    }
+    const Instance& b = boards_[instance];
+    std::lock_guard<std::mutex> lock(b.mutex);
+    return b.faults.size();
 }
 
 void VirtualDriver::clearFaults() {
-    std::lock_guard<std::mutex> lock(mutex_);
     for (Instance& b : boards_) {
+        std::lock_guard<std::mutex> lock(b.mutex);
         b.faults.clear();
     }
 }
 
 std::vector<TransferRecord> VirtualDriver::log() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(logMutex_);
     return log_;
 }
 
 std::vector<TransferRecord> VirtualDriver::log(unsigned instance) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(logMutex_);
     std::vector<TransferRecord> out;
     for (const TransferRecord& r : log_) {
         if (r.instance == instance) {
@@ -305,68 +396,41 @@ std::vector<TransferRecord> VirtualDriver::log(unsigned instance) const {
 }
 
 size_t VirtualDriver::transferCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(logMutex_);
     return log_.size();
 }
 
 void VirtualDriver::clearLog() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(logMutex_);
     log_.clear();
 }
 
-void VirtualDriver::setLogging(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    logging_ = on;
-}
+void VirtualDriver::setLogging(bool on) { logging_.store(on); }
 
 void VirtualDriver::setTransferObserver(TransferObserver observer) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    observer_ = std::move(observer);
+    std::shared_ptr<const TransferObserver> next;
+    if (observer) {
+        next = std::make_shared<const TransferObserver>(std::move(observer));
+    }
+    std::atomic_store(&observer_, next);
+    observing_.store(next != nullptr, std::memory_order_release);
 }
 
 void VirtualDriver::advance(std::chrono::microseconds by) {
-    if (by.count() <= 0) {
-        return;
+    if (by.count() > 0) {
+        clock_.advance(static_cast<uint64_t>(by.count()));
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    const uint64_t micros = static_cast<uint64_t>(by.count());
-    // In real time the wall clock is shifted with it, so that the next
-    // synchronisation does not count this stretch twice.
-    wallBaseMicros_ += micros;
-    advanceLocked(micros);
 }
 
-uint64_t VirtualDriver::nowMicros() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return now_;
-}
+uint64_t VirtualDriver::nowMicros() const { return clock_.current(); }
 
-void VirtualDriver::useRealTime(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (on && !realTime_) {
-        wallBase_ = std::chrono::steady_clock::now();
-        wallBaseMicros_ = now_;
-    }
-    realTime_ = on;
-}
+void VirtualDriver::useRealTime(bool on) { clock_.followWall(on); }
 
 void VirtualDriver::syncToWallClock() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!realTime_) {
-        return;
-    }
-    const uint64_t target = wallTarget(wallBase_, wallBaseMicros_);
-    if (target > now_) {
-        advanceLocked(target - now_);
-    }
-}
-
-void VirtualDriver::advanceLocked(uint64_t micros) {
-    now_ += micros;
+    const uint64_t now = clock_.now();
     for (Instance& b : boards_) {
-        if (b.present) {
-            b.firmware->advance(micros);
-        }
+        std::lock_guard<std::mutex> lock(b.mutex);
+        catchUp(b, now);
     }
 }
 

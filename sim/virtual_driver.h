@@ -4,11 +4,16 @@
 // transfer; fault injection; the clock that moves the reels.
 //
 // One process-wide driver (driver()) is what the transports serve.  All its
-// operations are thread-safe.
+// operations are thread-safe.  Each board has its own lock, held only for
+// work of bounded size: no file or socket I/O happens under it, the reels'
+// motion since the board was last served is worked out in closed form
+// (reel.h), and faults are counted, not queued one by one.  So a transfer to
+// one board never waits on another board, on a log's reader or on a view.
 #ifndef YARVO_SIM_VIRTUAL_DRIVER_H
 #define YARVO_SIM_VIRTUAL_DRIVER_H
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -18,12 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "clock.h"
 #include "firmware.h"
 #include "../lib/wire.h"
 
 namespace yarvo::sim {
 
 constexpr unsigned kInstances = 16;
+constexpr unsigned kBoardReels = 8;
 constexpr const char* kProductText = "K-Mora Yarvo Board\n";
 constexpr const char* kFullSpeedText = "12\n";
 constexpr const char* kHighSpeedText = "480\n";
@@ -43,19 +50,39 @@ struct TransferRecord {
     std::vector<uint8_t> response;  // response payload
 };
 
-// A one-shot fault applied to the next transfer of an instance.
+// A fault applied to the next transfers of an instance.
 struct Fault {
     enum Kind { Errno, ResponseLength, Echo, Status, Payload } kind = Errno;
     int value = 0;                  // errno, length, echo byte or status byte
     std::vector<uint8_t> payload;   // for Payload: replaces the response payload
 };
 
+// A board as a view shows it, copied in one go (fixed size, no allocation).
+struct BoardSnapshot {
+    unsigned instance = 0;
+    bool present = false;
+    bool plugged = false;
+    uint64_t timeMicros = 0;        // board time the snapshot shows
+    uint32_t inputs = 0;            // as the input report reads them (address on 16-18)
+    uint16_t changedInputs = 0;     // the latch, not cleared by looking
+    uint64_t outputs = 0;
+    uint8_t power = 0;
+    uint64_t transfers = 0;         // transfers the board has served
+    uint64_t pendingFaults = 0;     // faulted transfers still to come
+    ReelSnapshot reels[kBoardReels];
+};
+
 class VirtualDriver {
 public:
+    // Faults are kept as runs of one fault with a count; injecting the same
+    // fault again only adds to the count.  At most this many different runs
+    // wait at a time.
+    static constexpr size_t kMaxFaultRuns = 64;
+
     VirtualDriver();
 
     // Back to nothing: every instance absent, no faults, empty log, manual
-    // clock at 0, logging on.
+    // clock at 0, logging on, no observer.
     void reset();
 
     // Instances.
@@ -69,11 +96,19 @@ public:
     void replug(unsigned instance);                // back, with the same board
     bool pluggedIn(unsigned instance) const;
 
-    // Runs f with the instance's board under the driver's lock.
+    // Runs f with the instance's board under its lock, the board brought up
+    // to the clock first.  f must be quick and must not call the driver.
     template <class F> auto withBoard(unsigned instance, F f) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return f(*boards_.at(instance).firmware);
+        Instance& b = boards_.at(instance);
+        std::lock_guard<std::mutex> lock(b.mutex);
+        catchUp(b, clock_.now());
+        return f(*b.firmware);
     }
+
+    // The board's state now, for views.  Never waits for the board: while a
+    // transfer holds it, the latest snapshot taken is given instead.  An
+    // instance above 15 gives an empty snapshot.
+    BoardSnapshot snapshot(unsigned instance);
 
     // Entry points for the transports.
     // Text of a sysfs attribute path, or false when it does not exist.
@@ -85,12 +120,16 @@ public:
     // One transfer: 0 with the response in the block, or an errno value.
     int transfer(unsigned instance, wire::TransferBlock* block);
 
-    // Faults, queued per instance and used up one per transfer.
-    void injectFault(unsigned instance, const Fault& fault, unsigned times = 1);
-    void failNext(unsigned instance, int err, unsigned times = 1);
+    // Faults for the next `times` transfers of an instance, after those
+    // injected before.  False (nothing injected) for an instance above 15,
+    // an errno of 0 or below, or when kMaxFaultRuns different runs wait.
+    bool injectFault(unsigned instance, const Fault& fault, uint64_t times = 1);
+    bool failNext(unsigned instance, int err, uint64_t times = 1);
+    uint64_t pendingFaults(unsigned instance) const;
+    size_t pendingFaultRuns(unsigned instance) const;
     void clearFaults();
 
-    // Transfer log.
+    // Transfer log (for tests: it keeps every record until cleared).
     std::vector<TransferRecord> log() const;
     std::vector<TransferRecord> log(unsigned instance) const;
     size_t transferCount() const;
@@ -99,39 +138,54 @@ public:
     // Transfer observer: with one set, each transfer's record, bytes
     // included, is handed to it as the transfer completes, whether or not
     // the log keeps records (a long run streams its transfers to a file this
-    // way).  It runs under the driver's lock, so calls come one at a time in
-    // transfer order; it must not call the driver.  Empty: none.  reset()
-    // removes it.
+    // way).  It is called on the transferring thread after the board's lock
+    // is released, so calls for different boards may come at once; it must
+    // not block (hand the record to a queue, as the transfer log does).
+    // Empty: none.  reset() removes it.
     using TransferObserver = std::function<void(const TransferRecord&)>;
     void setTransferObserver(TransferObserver observer);
 
-    // Clock.  Manual by default; advance() moves every board's reels.  With
-    // real time on, each transfer first brings the boards up to the wall clock.
+    // Clock.  Manual by default; advance() moves it, and every board follows
+    // when it is next served or looked at.  With real time on, the clock
+    // follows the wall clock (BoardClock).
     void advance(std::chrono::microseconds by);
     uint64_t nowMicros() const;
     void useRealTime(bool on);
+    // Brings every board up to the clock now (views do, 25 times a second).
     void syncToWallClock();
+    BoardClock& clock() { return clock_; }
 
 private:
+    struct FaultRun {
+        Fault fault;
+        uint64_t count = 0;
+    };
     struct Instance {
+        mutable std::mutex mutex;
         bool present = false;
         bool plugged = true;
         bool nodeOpens = true;
         std::string product = kProductText;
         std::string speed = kFullSpeedText;
         std::unique_ptr<Firmware> firmware;
-        std::deque<Fault> faults;
+        uint64_t time = 0;              // board time the firmware has reached
+        uint64_t transfers = 0;
+        std::deque<FaultRun> faults;
+        std::mutex snapshotMutex;       // guards `last` alone
+        BoardSnapshot last;
+        void clear(uint64_t now);       // absent, fresh board, no faults
     };
-    mutable std::mutex mutex_;
     std::array<Instance, kInstances> boards_;
+    BoardClock clock_;
+    mutable std::mutex logMutex_;
     std::vector<TransferRecord> log_;
-    bool logging_ = true;
-    TransferObserver observer_;
-    uint64_t now_ = 0;
-    bool realTime_ = false;
-    std::chrono::steady_clock::time_point wallBase_;
-    uint64_t wallBaseMicros_ = 0;
-    void advanceLocked(uint64_t micros);
+    std::atomic<bool> logging_{true};
+    std::shared_ptr<const TransferObserver> observer_;   // read and written atomically
+    std::atomic<bool> observing_{false};
+
+    void catchUp(Instance& b, uint64_t now);
+    int serve(Instance& b, wire::TransferBlock* block);
+    void deliver(TransferRecord&& record);
 };
 
 // The driver that the transports of this process serve.

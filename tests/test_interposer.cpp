@@ -144,10 +144,14 @@ TEST(Interposer, NodeOpenTransferCloseRoundTrip) {
     const uint8_t expected[] = {20, 0, 0x05, 0x80, 0x05};
     EXPECT_EQ(0, std::memcmp(block.buffer, expected, sizeof expected));
 
-    // Another request on the node is not the driver's.
+    // Another request on the node is not the driver's; one the kernel
+    // answers for any file is answered as for any file.
     errno = 0;
-    EXPECT_EQ(::ioctl(fd, FIONREAD, &block), -1);
+    EXPECT_EQ(::ioctl(fd, 0xC2108101UL, &block), -1);
     EXPECT_EQ(errno, ENOTTY);
+    int pending = -1;
+    EXPECT_EQ(::ioctl(fd, FIONREAD, &pending), 0);
+    EXPECT_EQ(pending, 0);
 
     // A failing transfer reaches the caller as -1 and the driver's errno.
     cab.driver().failNext(2, EIO);

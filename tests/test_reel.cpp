@@ -234,3 +234,58 @@ TEST(ReelStatus, BytesAndTurnLength) {
 
 }  // namespace
 }  // namespace yarvo::sim
+
+namespace yarvo::sim {
+namespace {
+
+// Time given in one call leaves the reel where step-by-step time (slices
+// shorter than any step) leaves it: the stretch at the cruising period that
+// one call covers is taken at once, and the index inside it is found.
+TEST(ReelMotion, AdvanceInOneCallMatchesSmallSlices) {
+    struct Case { Table up, down; int8_t mode; bool skill; uint16_t steps; int32_t nudge; uint64_t micros; };
+    const Case cases[] = {
+        {{30, 20, 10}, {15, 25, 40}, 1, false, 60000, 0, 400'000},     // cruising when time is up
+        {{3, 2, 1}, {1, 2, 4}, -2, false, 2000, 7, 2'500'000},        // finished, index found
+        {{5, 1}, {2, 2, 2}, 2, true, 0, -3, 1'234'567},               // skill spin, index found
+        {{}, {}, -1, false, 9000, 11, 1'000'000},                    // default period, no tables
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.micros);
+        Reel once = makeReel(c.up, c.down);
+        once.setDefaultStepPeriod(2);
+        if (c.nudge != 0) once.nudge(c.nudge);
+        once.armSynchronise(1);
+        Reel sliced = once;
+        for (Reel* r : {&once, &sliced}) c.skill ? r->startSkill(c.mode) : r->spin(c.mode, c.steps);
+        once.advance(c.micros);
+        for (uint64_t t = 0; t < c.micros; t += 37) sliced.advance(std::min<uint64_t>(37, c.micros - t));
+        const ReelState a = once.state(), b = sliced.state();
+        EXPECT_EQ(a.position, b.position);
+        EXPECT_EQ(a.truePosition, b.truePosition);
+        EXPECT_EQ(a.stepsTaken, b.stepsTaken);
+        EXPECT_EQ(a.moving, b.moving);
+        EXPECT_EQ(a.stepsToGo, b.stepsToGo);
+        EXPECT_EQ(a.synchronised, b.synchronised);
+        EXPECT_EQ(a.tampered, b.tampered);
+    }
+}
+
+TEST(ReelMotion, AnHourOfSkillSpinningAtOneHundredMicrosecondsAStep) {
+    Reel r = makeReel({1}, {1, 1});
+    r.nudge(5);
+    r.armSynchronise(1);
+    ASSERT_TRUE(r.startSkill(-2));
+    r.advance(3'600'000'000);
+    ReelState s = r.state();
+    EXPECT_EQ(s.stepsTaken, 36'000'000u);
+    EXPECT_TRUE(s.moving && s.skill && s.synchronised && !s.tampered);
+    EXPECT_EQ(s.truePosition, uint32_t((5 + 96 * 750'000 - 72'000'000 % 96) % 96));
+    EXPECT_EQ(s.position, s.truePosition);
+    r.stopSkill();
+    r.advance(200);
+    EXPECT_FALSE(r.state().moving);
+    EXPECT_EQ(r.state().stepsTaken, 36'000'002u);
+}
+
+}  // namespace
+}  // namespace yarvo::sim

@@ -5,11 +5,17 @@
 #if __has_include("view_model.h")
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,14 +25,19 @@
 
 #include "board_setup.h"
 #include "cabinet.h"
-#include "control.h"
+#include "control_protocol.h"
+#include "control_server.h"
 #include "reel_labels.h"
+#include "transport.h"
 #include "view_model.h"
 #include "wire.h"
 
 namespace {
 
 using namespace yarvo::simtool;
+using yarvo::sim::ControlCommand;
+using yarvo::sim::ControlSession;
+using yarvo::sim::parseControlLine;
 using yarvo::sim::VirtualCabinet;
 
 // ------------------------------------------------------------ parsing
@@ -67,6 +78,11 @@ TEST(SimControlParse, LinesAndTheirMistakes) {
         {"status 4", true, ControlCommand::Status, 4, 0, ""},
         {"status 4 5", false, ControlCommand::Status, -1, 0, "usage"},
         {"board 9", true, ControlCommand::Board, 9, 0, ""},
+        {"fail 2 1 0x6E", true, ControlCommand::Fail, 2, 1, ""},   // ETIMEDOUT by number
+        {"fail 0 1 600", false, ControlCommand::Help, -1, 0, "not an errno a board's driver returns"},
+        {"fail 0 1 4095", false, ControlCommand::Help, -1, 0, "one of EIO, ETIMEDOUT, ENODEV"},
+        {"fail 0 1 ENOSYS", false, ControlCommand::Help, -1, 0, "not an errno"},
+        {"board 010", true, ControlCommand::Board, 10, 0, ""},     // decimal, never octal
         {"frobnicate 1", false, ControlCommand::Help, -1, 0, "unknown command"},
         {"Input 1 on", false, ControlCommand::Help, -1, 0, "unknown command"},
     };
@@ -107,9 +123,9 @@ TEST(SimControlParse, ValuesOfFieldsAndBlankLines) {
         EXPECT_FALSE(parseControlLine(line, &c, &error, &blank)) << line;
         EXPECT_TRUE(blank) << line;
     }
-    EXPECT_EQ(errnoFromText("ENODEV"), ENODEV);
-    EXPECT_EQ(errnoFromText("0"), -1);
-    EXPECT_EQ(errnoFromText("eio"), -1);
+    EXPECT_EQ(yarvo::sim::injectableErrno("ENODEV"), ENODEV);
+    EXPECT_EQ(yarvo::sim::injectableErrno("0"), -1);
+    EXPECT_EQ(yarvo::sim::injectableErrno("eio"), -1);
 }
 
 // ------------------------------------------------------------ execution
@@ -208,6 +224,33 @@ TEST(SimControlSession, TamperTurnsTheReelBehindTheCountersBack) {
     EXPECT_NE(status.find("board=0 plugged=yes"), std::string::npos) << status;
 }
 
+
+TEST(SimControlSession, RepliesAreOneLineOfPlainText) {
+    VirtualCabinet cab;
+    cab.board(0);
+    ControlSession session(cab.driver(), {0}, [](unsigned, unsigned reel, uint32_t) {
+        return reel == 1 ? std::string("symbol\n\x1b[2J") : std::string();
+    });
+    const std::string unknown = session.handle("bogus\x1b[2J\xff\\");
+    EXPECT_EQ(unknown, "error: unknown command \"bogus\\x1B[2J\\xFF\\x5C\" (try help)");
+    const std::string status = session.handle("status");
+    EXPECT_NE(status.find("reel1=0/96,stopped,symbol\\x0A\\x1B[2J reel2"), std::string::npos) << status;
+    for (const std::string& reply : {unknown, status}) {
+        EXPECT_EQ(std::count_if(reply.begin(), reply.end(), [](char c) { return c < 0x20 || c > 0x7E; }), 0);
+    }
+}
+
+TEST(SimControlSession, RepeatedFailuresCostNothing) {
+    VirtualCabinet cab;
+    cab.board(0);
+    ControlSession session(cab.driver(), {0});
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(session.handle("fail 0 1000000"), "ok board=0 failing next 1000000");
+    }
+    EXPECT_EQ(cab.driver().pendingFaultRuns(0), 1u);
+    EXPECT_EQ(cab.driver().pendingFaults(0), 20000000u);
+}
+
 // ------------------------------------------------------------ socket
 
 class SimControlSocket : public ::testing::Test {
@@ -280,6 +323,134 @@ TEST_F(SimControlSocket, ReplacesAStaleSocketButNothingElse) {
     std::string line;
     std::getline(kept, line);
     EXPECT_EQ(line, "not a socket");
+}
+
+
+// A connected client of the socket at `path`, non-blocking reads with a
+// time limit; the first reply line or "" when none comes.
+int connectTo(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
+}
+
+std::string replyTo(int fd, const std::string& command) {
+    if (!command.empty()) {
+        (void)!::send(fd, (command + "\n").data(), command.size() + 1, MSG_NOSIGNAL);
+    }
+    std::string line;
+    char c;
+    while (::recv(fd, &c, 1, 0) == 1 && c != '\n') {
+        line += c;
+    }
+    return line;
+}
+
+TEST_F(SimControlSocket, ConnectionsBeyondTheCapAreToldBusy) {
+    VirtualCabinet cab;
+    cab.board(0);
+    ControlServer server;
+    std::string error;
+    ASSERT_TRUE(server.start(path_, cab.driver(), {0}, nullptr, &error)) << error;
+    std::vector<int> clients;
+    for (size_t i = 0; i < ControlServer::kMaxClients; ++i) {
+        clients.push_back(connectTo(path_));
+        ASSERT_EQ(replyTo(clients.back(), "boards"), "ok selected=0 boards=0");
+    }
+    const int extra = connectTo(path_);
+    EXPECT_EQ(replyTo(extra, ""), "error: busy: 16 control connections are open");
+    ::close(extra);
+    ::close(clients.back());
+    clients.pop_back();
+    std::vector<std::string> replies;
+    EXPECT_EQ(sendControlCommands(path_, {"boards"}, &replies, &error), 0) << error;
+    for (int fd : clients) {
+        ::close(fd);
+    }
+}
+
+// Out of descriptors, the server still answers every connection (busy)
+// instead of leaving them waiting while it spins on the listener.
+TEST_F(SimControlSocket, OutOfDescriptorsEveryConnectionIsAnswered) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t server = ::fork();
+    if (server == 0) {
+        VirtualCabinet cab;
+        cab.board(0);
+        ControlServer control;
+        std::string error;
+        if (!control.start(path_, cab.driver(), {0}, nullptr, &error)) {
+            ::_exit(1);
+        }
+        // Eight descriptors to spare beyond those open now.
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        const rlimit limit{static_cast<rlim_t>(lowestFree) + 8, 4096};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        (void)!::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    std::vector<int> clients;
+    size_t busy = 0, served = 0;
+    for (int i = 0; i < 40; ++i) {
+        clients.push_back(connectTo(path_));
+        const std::string reply = replyTo(clients.back(), "boards");
+        busy += reply.rfind("error: busy", 0) == 0;
+        served += reply == "ok selected=0 boards=0";
+    }
+    EXPECT_GT(busy, 0u);
+    EXPECT_GT(served, 0u);
+    EXPECT_EQ(busy + served, clients.size());
+    for (int fd : clients) {
+        ::close(fd);
+    }
+    std::vector<std::string> replies;
+    std::string error;
+    EXPECT_EQ(sendControlCommands(path_, {"boards"}, &replies, &error), 0) << error;
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+// Two daemons on one path: a stale socket is taken over, a live one is not,
+// a daemon starting there while another is starting gives way, and at stop
+// a daemon removes the path only while it is its own socket.
+TEST_F(SimControlSocket, OnePathOneDaemon) {
+    VirtualCabinet cab;
+    cab.board(0);
+    std::string error;
+    ControlServer first;
+    ASSERT_TRUE(first.start(path_, cab.driver(), {0}, nullptr, &error)) << error;
+    // Its socket is replaced behind its back (say, by hand): at stop the
+    // path is left to the new owner.
+    ASSERT_EQ(::rename(path_.c_str(), (path_ + ".old").c_str()), 0);
+    ControlServer second;
+    ASSERT_TRUE(second.start(path_, cab.driver(), {0}, nullptr, &error)) << error;
+    first.stop();
+    struct stat st;
+    EXPECT_EQ(::lstat(path_.c_str(), &st), 0) << "the second daemon's socket was removed";
+    std::vector<std::string> replies;
+    EXPECT_EQ(sendControlCommands(path_, {"boards"}, &replies, &error), 0) << error;
+    second.stop();
+    EXPECT_NE(::lstat(path_.c_str(), &st), 0);
+    ::unlink((path_ + ".old").c_str());
+
+    const int dir = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(dir, LOCK_EX), 0);   // another daemon in the middle of starting
+    ControlServer third;
+    EXPECT_FALSE(third.start(path_, cab.driver(), {0}, nullptr, &error));
+    EXPECT_NE(error.find("another simulator is starting"), std::string::npos) << error;
+    ::close(dir);
+    EXPECT_TRUE(third.start(path_, cab.driver(), {0}, nullptr, &error)) << error;
 }
 
 // ------------------------------------------------------------ view model

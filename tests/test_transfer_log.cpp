@@ -2,6 +2,8 @@
 // its bytes even while the driver keeps no log, each record decodes exactly
 // as the tracer decodes the same transfer from the block before and after
 // the request, and the streamed file carries time-stamped lines.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -123,8 +126,8 @@ TEST(TransferLog, ObserverEndsWithReset) {
     EXPECT_EQ(calls, 1);
 }
 
-// The file gets one line per transfer stamped with the board clock;
-// truncation empties it first, appending keeps what is there.
+// The file gets one line per transfer stamped with the board clock: the
+// daemon's writer empties it first, the preload's appends to what is there.
 TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
     char path[] = "/tmp/yarvo-transfer-log.XXXXXX";
     const int fd = ::mkstemp(path);
@@ -136,13 +139,17 @@ TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
         VirtualCabinet cab;
         cab.board(1).address(2);
         std::string error;
-        ASSERT_TRUE(yarvo::decode::streamTransferLog(cab.driver(), path, true, &error)) << error;
+        yarvo::decode::TransferLogWriter writer;
+        ASSERT_TRUE(writer.start(cab.driver(), path, &error)) << error;
         cab.advance(std::chrono::microseconds(1500042));
         TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
         EXPECT_EQ(cab.driver().transfer(1, &block), 0);
         cab.advance(std::chrono::seconds(100000));
         block = makeBlock(yarvo::wire::kCmdReelStatus, {2});
         cab.driver().transfer(1, &block);
+        writer.stop(std::chrono::seconds(5));
+        EXPECT_EQ(writer.written(), 2u);
+        EXPECT_EQ(writer.lost(), 0u);
         EXPECT_EQ(readFile(path),
                   "[    1.500042] Kmora_1 INPUTS -> inputs=0x020000 address=2\n"
                   "[100001.500042] Kmora_1 STATUS reel=2 -> pos=0 word1=0 byte1=0 byte2=0 byte3=0 word2=96\n");
@@ -151,7 +158,8 @@ TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
         VirtualCabinet cab;
         cab.board(0);
         std::string error;
-        ASSERT_TRUE(yarvo::decode::streamTransferLog(cab.driver(), path, false, &error)) << error;
+        static yarvo::decode::DirectTransferLog direct;   // observes until the cabinet's reset
+        ASSERT_TRUE(direct.start(cab.driver(), path, &error)) << error;
         TransferBlock block = makeBlock(yarvo::wire::kCmdPowerStatus, {});
         cab.driver().transfer(0, &block);
         const std::string text = readFile(path);
@@ -162,8 +170,80 @@ TEST(TransferLog, StreamsTimeStampedLinesToAFile) {
 
     VirtualCabinet cab;
     std::string error;
-    EXPECT_FALSE(yarvo::decode::streamTransferLog(cab.driver(), "/nonexistent/dir/log", true, &error));
+    yarvo::decode::TransferLogWriter writer;
+    EXPECT_FALSE(writer.start(cab.driver(), "/nonexistent/dir/log", &error));
     EXPECT_NE(error.find("/nonexistent/dir/log"), std::string::npos) << error;
+}
+
+
+// A reader that stops reading costs log lines, never a transfer: the lines
+// that found no room are counted, and when the reader catches up the log
+// says where they went missing.  Both writers: the daemon's thread and the
+// preload's direct one.
+TEST(TransferLog, AStalledReaderLosesLinesNotTransfers) {
+    for (bool threaded : {true, false}) {
+        SCOPED_TRACE(threaded ? "writer thread" : "direct");
+        char dir[] = "/tmp/yarvo-fifo.XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        const std::string fifo = std::string(dir) + "/log";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);   // open, and not read for now
+        ASSERT_GE(reader, 0);
+        VirtualCabinet cab;
+        cab.board(0);
+        std::string error;
+        yarvo::decode::TransferLogWriter writer;
+        static yarvo::decode::DirectTransferLog* direct = nullptr;
+        if (threaded) {
+            ASSERT_TRUE(writer.start(cab.driver(), fifo, &error)) << error;
+        } else {
+            direct = new yarvo::decode::DirectTransferLog();   // observes until the cabinet's reset
+            ASSERT_TRUE(direct->start(cab.driver(), fifo, &error)) << error;
+        }
+        constexpr int kTransfers = 20000;   // more lines than the queue and a pipe hold together
+        for (int i = 0; i < kTransfers; ++i) {
+            TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
+            ASSERT_EQ(cab.driver().transfer(0, &block), 0);
+        }
+        // The reader catches up (until every record is written or lost);
+        // the next line comes with the mark of the gap.
+        std::string text;
+        char buffer[65536];
+        auto drainUntil = [&](uint64_t handled) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            for (;;) {
+                ssize_t n;
+                while ((n = ::read(reader, buffer, sizeof buffer)) > 0) {
+                    text.append(buffer, static_cast<size_t>(n));
+                }
+                if (!threaded || writer.written() + writer.lost() >= handled ||
+                    std::chrono::steady_clock::now() > limit) {
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        };
+        drainUntil(kTransfers);
+        TransferBlock last = makeBlock(yarvo::wire::kCmdPowerStatus, {});
+        cab.driver().transfer(0, &last);
+        drainUntil(kTransfers + 1);
+        if (threaded) {
+            writer.stop(std::chrono::seconds(5));
+        }
+        drainUntil(0);
+        const uint64_t lost = threaded ? writer.lost() : direct->lost();
+        EXPECT_GT(lost, 0u);
+        if (threaded) {
+            EXPECT_EQ(writer.written() + writer.lost(), uint64_t(kTransfers + 1));
+        }
+        EXPECT_NE(text.find("-- " + std::to_string(lost) + " transfers not logged: the log's reader fell behind --\n"
+                            "[    0.000000] Kmora_0 POWER-STATUS -> power=1\n"),
+                  std::string::npos)
+            << text.substr(text.size() > 300 ? text.size() - 300 : 0);
+        ::close(reader);
+        ::unlink(fifo.c_str());
+        ::rmdir(dir);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The virtual kernel driver: instances and their texts, node opening, the
 // transfer entry point, fault injection, the transfer log and the clock.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -317,6 +319,95 @@ TEST(VirtualDriver, ClockManualAndRealTime) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ASSERT_EQ(d.transfer(0, &block), 0);
     EXPECT_EQ(d.nowMicros(), frozen);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace yarvo::sim;
+using yarvo::wire::TransferBlock;
+
+// Injecting a fault again adds to a count: twenty "fail 0 1000000" are one
+// run of twenty million, used up one per transfer.
+TEST(VirtualDriver, FaultsAreCountedNotQueuedOneByOne) {
+    VirtualCabinet cab;
+    cab.board(0);
+    VirtualDriver& d = cab.driver();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(d.failNext(0, EIO, 1000000));
+    }
+    EXPECT_EQ(d.pendingFaultRuns(0), 1u);
+    EXPECT_EQ(d.pendingFaults(0), 20000000u);
+    TransferBlock block = makeBlock(11, {});
+    EXPECT_EQ(d.transfer(0, &block), EIO);
+    EXPECT_EQ(d.pendingFaults(0), 19999999u);
+    EXPECT_EQ(d.snapshot(0).pendingFaults, 19999999u);
+    // Different faults in turn are runs of their own, up to a limit.
+    for (size_t i = 1; i < VirtualDriver::kMaxFaultRuns; ++i) {
+        ASSERT_TRUE(d.failNext(0, i % 2 ? ETIMEDOUT : EIO));
+    }
+    EXPECT_FALSE(d.failNext(0, EPIPE));
+    EXPECT_EQ(d.pendingFaultRuns(0), VirtualDriver::kMaxFaultRuns);
+    EXPECT_FALSE(d.failNext(0, 0));
+    EXPECT_FALSE(d.failNext(16, EIO));
+}
+
+// A view's snapshot never waits for the board: while the board is held it
+// gets the latest snapshot taken.
+TEST(VirtualDriver, SnapshotNeverWaitsForTheBoard) {
+    VirtualCabinet cab;
+    cab.board(3).inputs(0x5);
+    VirtualDriver& d = cab.driver();
+    const BoardSnapshot first = d.snapshot(3);
+    EXPECT_TRUE(first.present && first.plugged);
+    EXPECT_EQ(first.inputs, 0x5u);
+    d.withBoard(3, [&](Firmware& fw) {
+        fw.setInputs(0x7);
+        auto view = std::async(std::launch::async, [&] { return d.snapshot(3); });
+        ASSERT_EQ(view.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the view waited";
+        EXPECT_EQ(view.get().inputs, 0x5u);
+    });
+    EXPECT_EQ(d.snapshot(3).inputs, 0x7u);
+    EXPECT_FALSE(d.snapshot(16).present);
+}
+
+// Eight reels skill-spinning at 100 us a step, then an hour without a
+// transfer: the next transfer finds each reel where an hour put it.
+TEST(VirtualDriver, AnIdleHourIsCaughtUpByTheNextTransfer) {
+    VirtualCabinet cab;
+    cab.board(0);
+    VirtualDriver& d = cab.driver();
+    for (uint8_t reel = 0; reel < 8; ++reel) {
+        TransferBlock up = makeBlock(42, {reel, 1, 1});
+        TransferBlock skill = makeBlock(48, {reel, static_cast<uint8_t>(reel % 2 ? 1 : 0xFE)});
+        ASSERT_EQ(d.transfer(0, &up), 0);
+        ASSERT_EQ(d.transfer(0, &skill), 0);
+    }
+    d.advance(std::chrono::hours(1));
+    for (uint8_t reel = 0; reel < 8; ++reel) {
+        TransferBlock status = makeBlock(47, {reel});
+        ASSERT_EQ(d.transfer(0, &status), 0);
+        // 36,000,000 steps of one half step forwards, or two backwards.
+        const uint32_t expected = reel % 2 ? 36000000u % 96u : (96u - 72000000u % 96u) % 96u;
+        EXPECT_EQ((status.buffer[2] << 8) | status.buffer[3], static_cast<int>(expected)) << int(reel);
+        EXPECT_EQ(status.buffer[6] & kFlagSkill, kFlagSkill);
+    }
+    EXPECT_EQ(cab.reel(0, 5).stepsTaken, 36000000u);
+}
+
+TEST(VirtualDriver, ClockRunsFasterWhenScaled) {
+    BoardClock clock;
+    EXPECT_FALSE(clock.setScale(0));
+    EXPECT_FALSE(clock.setScale(BoardClock::kMaxScale + 1));
+    ASSERT_TRUE(clock.setScale(100));
+    clock.followWall(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GE(clock.now(), 2000000u);   // 20 ms of wall time are 2 s of board time
+    clock.followWall(false);
+    const uint64_t frozen = clock.now();
+    clock.advance(5);
+    EXPECT_EQ(clock.now(), frozen + 5);
 }
 
 }  // namespace

@@ -18,16 +18,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/yarvo-kernel.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0 passed=0 skipped=0
 
-bash "$here/../machine/probe.sh" --cached --sim "$sim" "$machine" || exit 1
-# shellcheck disable=SC1090
-. "$machine"
-for need in fuse namespaces; do
-    why=${need}_why
-    if [ "${!need}" != yes ]; then
-        echo "skipped: kernel path: ${!why}"
-        exit 77
-    fi
-done
+. "$here/../machine/kernel-path-or-skip.sh" "$machine" "$sim" "kernel path"
 if [ "$kernel_path" != yes ]; then
     echo "FAIL the machine offers FUSE and namespaces, yet yarvo-sim check says: $kernel_path_why"
     exit 1

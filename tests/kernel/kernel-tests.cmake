@@ -7,6 +7,7 @@ set(_kernel_dir ${PROJECT_SOURCE_DIR}/tests/kernel)
 file(GLOB _yarvo_lib_sources ${PROJECT_SOURCE_DIR}/lib/*.cpp)
 
 add_executable(kernel-host ${_kernel_dir}/kernel_host.cpp)
+target_include_directories(kernel-host PRIVATE ${PROJECT_SOURCE_DIR}/tests/conformance)
 target_link_libraries(kernel-host PRIVATE yarvo)
 
 # Sanitizer builds cannot link statically, and a 32-bit host inherits their
@@ -22,7 +23,7 @@ find_library(_tinyxml_static NAMES libtinyxml.a PATHS ${TINYXML_LIBRARY_DIRS} /u
              NO_DEFAULT_PATH)
 if(_tinyxml_static AND NOT _sanitized)
   add_executable(kernel-host-static ${_kernel_dir}/kernel_host.cpp $<TARGET_OBJECTS:yarvo_objects>)
-  target_include_directories(kernel-host-static PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(kernel-host-static PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tests/conformance)
   target_link_libraries(kernel-host-static PRIVATE ${_tinyxml_static})
   target_link_options(kernel-host-static PRIVATE -static)
   set(_kernel_static $<TARGET_FILE:kernel-host-static>)
@@ -51,7 +52,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND EXISTS ${_tinyxml_i386} AND NOT _sanitized)
   if(YARVO_CAN_BUILD_M32)
     add_executable(kernel-host-i386 ${_kernel_dir}/kernel_host.cpp ${_yarvo_lib_sources})
     target_include_directories(kernel-host-i386 PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/lib
-                               ${TINYXML_INCLUDE_DIRS})
+                               ${PROJECT_SOURCE_DIR}/tests/conformance ${TINYXML_INCLUDE_DIRS})
     target_compile_options(kernel-host-i386 PRIVATE -m32)
     target_link_options(kernel-host-i386 PRIVATE -m32)
     target_link_libraries(kernel-host-i386 PRIVATE ${_tinyxml_i386})
@@ -80,3 +81,21 @@ add_test(NAME machine-probe
     $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:kernel-host> ${_kernel_i386} ${_kernel_static}
     ${PROJECT_SOURCE_DIR}/examples/tamso-reel-definitions.xml -)
 set_tests_properties(machine-probe PROPERTIES LABELS kernel TIMEOUT 120)
+
+# The transport contract's suite (tests/conformance) on the kernel path.
+add_test(NAME conformance-kernel
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/conformance/kernel.sh ${YARVO_MACHINE_FILE}
+    $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:transport-conformance>)
+set_tests_properties(conformance-kernel PROPERTIES LABELS "conformance;kernel" SKIP_RETURN_CODE 77 TIMEOUT 60
+  FAIL_REGULAR_EXPRESSION "FAIL ")
+
+# The daemon as a careless or hostile local user meets it: control socket,
+# files it writes, the host's process tree, the transfer log's reader.
+add_test(NAME daemon-safety
+  COMMAND bash ${_kernel_dir}/daemon-safety.sh ${YARVO_MACHINE_FILE}
+    $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:kernel-host> ${_kernel_static})
+set_tests_properties(daemon-safety PROPERTIES LABELS kernel SKIP_RETURN_CODE 77 TIMEOUT 120)
+
+# kernel-path checks that none of its programs is left running at its end:
+# the tests that run the same programs take turns with it.
+set_tests_properties(kernel-path machine-probe conformance-kernel daemon-safety PROPERTIES RESOURCE_LOCK yarvo-sim-programs)

@@ -15,6 +15,7 @@
 //   kernel-host address A SPEED               InitUSBBoard(A) works and the board
 //                                             reports SPEED (12 or 480)
 //   kernel-host no-board                      Init() finds no board
+//   kernel-host transfers N                   N input reports in a row, each must work
 //   kernel-host exit N                        open the board, exit with N
 //   kernel-host signal                        open the board, die of SIGTERM
 //
@@ -23,8 +24,6 @@
 #include <yarvo.h>
 
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,6 +32,8 @@
 #include <cstring>
 #include <string>
 #include <thread>
+
+#include "control_client.h"
 
 namespace {
 
@@ -122,29 +123,9 @@ int spinRound(Yarvo& board, unsigned shift, int speed) {
 
 // One command to the simulator's control socket; true on an "ok" reply.
 bool control(const char* socketPath, const std::string& command) {
-    sockaddr_un address;
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath, sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        std::perror("kernel-host: control socket");
-        return false;
-    }
-    const std::string line = command + "\n";
-    char reply[512] = {};
-    size_t used = 0;
-    bool sent = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    while (sent && used < sizeof reply - 1 && std::memchr(reply, '\n', used) == nullptr) {
-        const ssize_t n = ::read(fd, reply + used, sizeof reply - 1 - used);
-        if (n <= 0) {
-            break;
-        }
-        used += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    if (std::strncmp(reply, "ok", 2) != 0) {
-        std::fprintf(stderr, "kernel-host: \"%s\" answered \"%s\"\n", command.c_str(), reply);
+    const std::string reply = yarvo::testing::controlReply(socketPath, command);
+    if (reply.compare(0, 2, "ok") != 0) {
+        std::fprintf(stderr, "kernel-host: \"%s\" answered \"%s\"\n", command.c_str(), reply.c_str());
         return false;
     }
     return true;
@@ -287,6 +268,20 @@ int main(int argc, char** argv) {
     if (mode == "address" && argc == 4) {
         return addressTest(static_cast<unsigned>(std::atoi(argv[2])), argv[3]);
     }
+    if (mode == "transfers" && argc == 3) {
+        Yarvo board;
+        if (!board.Init()) {
+            return fail(board, "Init");
+        }
+        for (long i = std::atol(argv[2]); i > 0; --i) {
+            unsigned short low = 0;
+            unsigned char high = 0;
+            if (!board.GetInputs(&low, &high)) {
+                return fail(board, "GetInputs");
+            }
+        }
+        return 0;
+    }
     if (mode == "no-board" && argc == 2) {
         Yarvo board;
         return board.Init() ? failText("Init found a board") : 0;
@@ -302,6 +297,6 @@ int main(int argc, char** argv) {
         }
         return std::atoi(argv[2]);
     }
-    std::fprintf(stderr, "usage: kernel-host spin|unplug|daemon-death|address|no-board|exit|signal ...\n");
+    std::fprintf(stderr, "usage: kernel-host spin|unplug|daemon-death|address|transfers|no-board|exit|signal ...\n");
     return 2;
 }

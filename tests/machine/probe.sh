@@ -14,6 +14,12 @@
 #                 namespace first when not root)
 #   kernel_path   yes: yarvo-sim's board file system mounts here (only with
 #                 --sim; "unknown" without)
+#   switch_user   yes: a test can run a program as a throw-away user (a uid
+#                 in no account, through setpriv): root only
+#   vm_copy       yes: a program may have the kernel copy from its own memory
+#                 (process_vm_readv), which the interposer uses to tell bad
+#                 block addresses; vm_copy32 the same for the i386 suite's
+#                 programs as they run here (natively or under qemu-i386)
 #   each with a *_why text saying why not.
 # and prints the same as lines "machine: ..." (unless --quiet).
 #
@@ -39,7 +45,7 @@ done
 file=${1:?usage: probe.sh [--cached] [--quiet] [--sim YARVO_SIM] FILE}
 force=${YARVO_TEST_NATIVE32:-}
 boot=$(cat /proc/sys/kernel/random/boot_id 2>/dev/null || echo unknown)
-key="$boot|$force|$sim"
+key="$boot|$force|$sim|switch_user|vm_copy"
 
 print() {
   [[ $quiet -eq 1 ]] && return
@@ -52,6 +58,9 @@ print() {
   say "/dev/fuse usable" "$fuse" "$fuse_why"
   say "mount and user namespaces" "$namespaces" "$namespaces_why"
   [[ $kernel_path == unknown ]] || say "kernel path (yarvo-sim)" "$kernel_path" "$kernel_path_why"
+  say "programs as a throw-away user" "$switch_user" "$switch_user_why"
+  say "process_vm_readv on itself (64-bit)" "$vm_copy" "$vm_copy_why"
+  say "process_vm_readv on itself (32-bit, as run here)" "$vm_copy32" "$vm_copy32_why"
 }
 
 if [[ $cached -eq 1 && -f $file ]] && grep -qxF "probe_key=$(printf %q "$key")" "$file"; then
@@ -91,6 +100,42 @@ esac
 
 qemu_i386=$(command -v qemu-i386 || true)
 
+# --- process_vm_readv on a program's own memory, 64-bit and 32-bit.
+cat >"$work/vmcopy.c" <<'PROGRAM'
+#define _GNU_SOURCE
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/uio.h>
+#include <unistd.h>
+int main(void) {
+    char from[8] = "probe", to[8];
+    struct iovec local = {to, sizeof to}, remote = {from, sizeof from};
+    if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == (ssize_t)sizeof to) return 0;
+    printf("%s\n", strerror(errno));
+    return 1;
+}
+PROGRAM
+vm_copy=no vm_copy_why="" vm_copy32=no vm_copy32_why=""
+if ! ${CC:-cc} -O1 "$work/vmcopy.c" -o "$work/vmcopy" 2>>"$work/cc.log"; then
+  vm_copy_why="no C compiler to test with"
+elif "$work/vmcopy" >"$work/vmcopy.out" 2>&1; then
+  vm_copy=yes
+else
+  vm_copy_why="the kernel refuses it: $(head -n1 "$work/vmcopy.out")"
+fi
+if ! ${CC:-cc} -m32 -static -O1 "$work/vmcopy.c" -o "$work/vmcopy32" 2>>"$work/cc.log"; then
+  vm_copy32_why="no 32-bit C compiler and libc to test with: Debian package gcc-multilib"
+else
+  runner=()
+  [[ $native32 == yes || -z $qemu_i386 ]] || runner=("$qemu_i386")
+  if "${runner[@]}" "$work/vmcopy32" >"$work/vmcopy32.out" 2>&1; then
+    vm_copy32=yes
+  else
+    vm_copy32_why="refused for a 32-bit program${runner:+ under qemu-i386}: $(head -n1 "$work/vmcopy32.out")"
+  fi
+fi
+
 # --- FUSE and namespaces, as the kernel path needs them.
 fuse=yes fuse_why=""
 if [[ ! -c /dev/fuse ]]; then
@@ -106,6 +151,13 @@ else
     { namespaces=no namespaces_why="no user namespace with a mount namespace: $(head -n1 "$work/ns.log")"; }
 fi
 
+switch_user=yes switch_user_why=""
+if ! command -v setpriv >/dev/null; then
+  switch_user=no switch_user_why="setpriv is absent (Debian package util-linux)"
+elif ! setpriv --reuid=65533 --regid=65533 --clear-groups true 2>/dev/null; then
+  switch_user=no switch_user_why="only root can run a program as another user"
+fi
+
 kernel_path=unknown kernel_path_why=""
 if [[ -n $sim ]]; then
   if "$sim" check >"$work/check.log" 2>&1; then
@@ -119,7 +171,7 @@ fi
 
 {
   for v in native32 native32_why exec32 exec32_why qemu_i386 fuse fuse_why namespaces namespaces_why \
-           kernel_path kernel_path_why; do
+           kernel_path kernel_path_why switch_user switch_user_why vm_copy vm_copy_why vm_copy32 vm_copy32_why; do
     printf '%s=%q\n' "$v" "${!v}"
   done
   printf 'probe_key=%q\n' "$key"

@@ -135,6 +135,10 @@ def test_json_values():
     check("detect --json lists all 16 instances", len(doc["instances"]) == 16, out)
     check("detect --json present boards", [(i["instance"], i["address"], i["usbSpeed"]) for i in present]
           == [(0, 0, "full"), (3, 2, "high")], out)
+    # Numbers are decimal or 0x hexadecimal, never octal.
+    rc, out, _ = run(["--json", "outputs", "010", "0x10"])
+    doc = json.loads(out) if rc == 0 else {}
+    check("outputs 010 0x10 is ten and sixteen", doc.get("first") == 10 and doc.get("second") == 16, out)
     # The watch stops after --count reads and reports only changes.
     rc, out, _ = run(["--json", "inputs", "--watch", "--count", "4", "--interval", "5"])
     check("inputs --watch reports a steady input once", rc == 0 and len(out.splitlines()) == 1, out)
@@ -158,6 +162,8 @@ FAILURE = [
     (["spin", "0", "--steps", "1", "--mode", "3", "--declare", "1"], "0:0", 1, "yarvoctl: SpinReels: ReelMsgBadStepMode (13)"),
     (["configure-reels", "9", "0", "0", "1", "0"], "0:0", 1, "yarvoctl: ConfigureReels: ReelMsgBadParameter (3)"),
     (["status", "0", "--declare", "1,0,1,0"], "0:0", 1, "yarvoctl: ConfigureReels: ReelMsgBadParameter (3)"),
+    # A leading zero is decimal: 010 declares ten reels, which the library refuses (eight would pass).
+    (["status", "0", "--declare", "010"], "0:0", 1, "yarvoctl: ConfigureReels: ReelMsgBadParameter (3)"),
     # Reel-file failures say more after the code: see test_reel_file_diagnostics.
     (reels("configure", "0", "no-such-type"), "0:0", 1, None),
     (["configure", "0", "band-a"], "0:0", 1, None),
@@ -192,6 +198,14 @@ USAGE = [
     ["skill", "start", "0"],
     ["skill", "start", "0", "--speed", "5", "--mode", "1"],
     ["status", "0", "--declare", "two"],
+    # Numbers are never wrapped into range: refused here as configure-reels refuses them.
+    ["status", "0", "--declare", "4294967297"],
+    ["status", "0", "--declare", "1,0,1,300,-300"],
+    ["status", "0", "--declare", "1,0,1,50,0,7"],
+    ["configure-reels", "4294967297", "0", "1", "50", "0"],
+    ["configure-reels", "1", "0", "1", "300", "0"],
+    ["spin", "0", "--steps", "1e3", "--mode", "1"],
+    ["outputs", "0x", "1"],
     ["check-reels"],
     ["trace"],
     ["--address", "x", "info"],

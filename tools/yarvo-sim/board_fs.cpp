@@ -14,6 +14,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "board_name.h"
+#include "transport.h"
+
 namespace yarvo::simtool {
 
 namespace {
@@ -125,27 +128,12 @@ std::string attributePath(const Inode& in) {
            (in.kind == Kind::Product ? "/device/product" : "/device/speed");
 }
 
-// Parses "Kmora_N" (N as the driver writes it: no leading zeros).
 bool boardName(const char* name, unsigned* instance) {
-    if (std::strncmp(name, "Kmora_", 6) != 0) {
-        return false;
+    const int n = names::boardName(name);
+    if (n >= 0) {
+        *instance = static_cast<unsigned>(n);
     }
-    const std::string digits = name + 6;
-    if (digits.empty() || digits.size() > 2 || (digits.size() == 2 && digits[0] == '0')) {
-        return false;
-    }
-    unsigned n = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (n >= sim::kInstances) {
-        return false;
-    }
-    *instance = n;
-    return true;
+    return n >= 0;
 }
 
 Inode child(const Inode& parent, const char* name) {
@@ -296,7 +284,7 @@ void onOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     if (in.kind == Kind::Node) {
         const int err = fs->driver().openNode(in.instance);
         if (err != 0) {
-            fuse_reply_err(req, err);
+            fuse_reply_err(req, sim::carriedErrno(err));
             return;
         }
         fi->nonseekable = 1;
@@ -375,7 +363,9 @@ void onIoctl(fuse_req_t req, fuse_ino_t ino, unsigned int cmd, void*, fuse_file_
     std::memcpy(&block, in, sizeof block);
     const int err = fs->driver().transfer(node.instance, &block);
     if (err != 0) {
-        fuse_reply_err(req, err);
+        // An error the kernel cannot carry back would leave the host's
+        // request unanswered for ever.
+        fuse_reply_err(req, sim::carriedErrno(err));
         return;
     }
     fuse_reply_ioctl(req, 0, &block, sizeof block);
@@ -398,6 +388,14 @@ const fuse_lowlevel_ops& operations() {
 }
 
 }  // namespace
+
+std::string mountOptions(int fuseFd) {
+    // allow_other: a host that drops root (or runs as another user inside
+    // the namespace) reaches the board; default_permissions: the kernel
+    // then checks the modes (nodes 0666, texts 0444) as for any file.
+    return "fd=" + std::to_string(fuseFd) + ",rootmode=40000,user_id=" + std::to_string(::getuid()) +
+           ",group_id=" + std::to_string(::getgid()) + ",allow_other,default_permissions";
+}
 
 BoardFileSystem::BoardFileSystem(sim::VirtualDriver& driver, std::vector<unsigned> instances)
     : driver_(driver), instances_(std::move(instances)) {}
@@ -423,8 +421,7 @@ bool BoardFileSystem::mount(const std::string& mountPoint, std::string* error) {
         *error = std::string("cannot open /dev/fuse: ") + std::strerror(errno);
         return false;
     }
-    const std::string options = "fd=" + std::to_string(fd) + ",rootmode=40000,user_id=" +
-                                std::to_string(::getuid()) + ",group_id=" + std::to_string(::getgid());
+    const std::string options = mountOptions(fd);
     if (::mount("yarvo-sim", mountPoint.c_str(), "fuse.yarvo-sim", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
         *error = "cannot mount the board file system on " + mountPoint + ": " + std::strerror(errno);
         ::close(fd);

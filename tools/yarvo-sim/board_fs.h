@@ -14,6 +14,9 @@
 //
 // The sandbox binds Kmora_N onto /dev/Kmora_N and class/ onto
 // /sys/class/Kmora.  Requests are served on one thread of this process.
+// Mounted with allow_other and default_permissions: every process of the
+// private namespace, whatever its user, reaches the nodes (mode 0666) and
+// reads the texts (0444), as with the kernel driver's own files.
 #ifndef YARVO_SIM_TOOL_BOARD_FS_H
 #define YARVO_SIM_TOOL_BOARD_FS_H
 
@@ -26,6 +29,10 @@
 struct fuse_session;
 
 namespace yarvo::simtool {
+
+// The mount options of the board file system on the /dev/fuse descriptor
+// `fuseFd` (the sandbox's trial mount uses them too).
+std::string mountOptions(int fuseFd);
 
 class BoardFileSystem {
 public:

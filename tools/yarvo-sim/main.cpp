@@ -6,14 +6,14 @@
 //   yarvo-sim run [options] -- PROGRAM [ARGS...]
 //   yarvo-sim ctl SOCKET COMMAND...      (or commands on standard input)
 //   yarvo-sim check
+//
+// This file puts the pieces together: sandbox.h (namespaces and mounts),
+// board_fs.h (the FUSE side), supervise.h (the host's process tree),
+// terminal.h and terminal_view.h (the live view), control_server.h.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,8 +25,11 @@
 
 #include "board_fs.h"
 #include "board_setup.h"
-#include "control.h"
+#include "companion.h"
+#include "control_server.h"
+#include "output_file.h"
 #include "sandbox.h"
+#include "supervise.h"
 #include "terminal_view.h"
 #include "transfer_log.h"
 
@@ -34,134 +37,19 @@ namespace {
 
 using namespace yarvo::simtool;
 
-constexpr int kOwnFailure = 125;   // yarvo-sim itself failed; the program never ran
-constexpr int kNotExecutable = 126;
-constexpr int kNotFound = 127;
 constexpr char kDefaultReelFile[] = "tamso-reel-definitions.xml";
 constexpr char kDefaultLog[] = "yarvo-sim.log";
+constexpr char kPreloadName[] = "libyarvo-sim-preload.so";
+constexpr auto kLogGrace = std::chrono::seconds(2);   // for the transfer log's last lines at the end
 
 void say(const std::string& text) { std::fprintf(stderr, "yarvo-sim: %s\n", text.c_str()); }
 
-// ------------------------------------------------------------ signals
-
-volatile sig_atomic_t gChild = 0;
-volatile sig_atomic_t gStops = 0;
-
-// A signal typed at the terminal reaches the program by itself (it shares
-// our process group); one sent to yarvo-sim alone is passed on.  From the
-// second stop on, the program is killed.
-void onStopSignal(int sig, siginfo_t* info, void*) {
-    gStops = gStops + 1;
-    const pid_t child = gChild;
-    if (child <= 0) {
-        return;
-    }
-    if (gStops > 1) {
-        ::kill(child, SIGKILL);
-    } else if (info == nullptr || info->si_code != SI_KERNEL) {
-        ::kill(child, sig);
-    }
-}
-
-void installSignalHandlers() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_sigaction = onStopSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        sigaction(sig, &action, nullptr);
-    }
-}
-
-// ------------------------------------------------------------ programs
-
-// The program's path as execv wants it: PROGRAM itself when it holds a '/',
-// else the first executable of that name on PATH.  Resolved before fork so
-// that the child only has to exec.
-int resolveProgram(const std::string& name, std::string* path) {
-    auto executable = [](const std::string& p) {
-        struct stat st;
-        return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
-    };
-    if (name.find('/') != std::string::npos) {
-        if (::access(name.c_str(), F_OK) != 0) {
-            say(name + ": no such file");
-            return kNotFound;
-        }
-        if (!executable(name)) {
-            say(name + ": not an executable file");
-            return kNotExecutable;
-        }
-        *path = name;
-        return 0;
-    }
-    const char* env = std::getenv("PATH");
-    const std::string dirs = env != nullptr ? env : "/usr/local/bin:/usr/bin:/bin";
-    size_t start = 0;
-    for (;;) {
-        const size_t colon = dirs.find(':', start);
-        std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
-        if (executable(candidate)) {
-            *path = candidate;
-            return 0;
-        }
-        if (colon == std::string::npos) {
-            break;
-        }
-        start = colon + 1;
-    }
-    say(name + ": command not found");
-    return kNotFound;
-}
-
-int exitCodeOf(int status) {
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
-    }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
-    }
-    return kOwnFailure;
-}
-
-std::vector<char*> argvOf(std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    return argv;
-}
-
-// ------------------------------------------------------------ preload
-
 std::string preloadLibrary(const std::string& given) {
     if (!given.empty()) {
-        return given;
+        return ::access(given.c_str(), R_OK) == 0 ? given : "";
     }
-    std::vector<std::string> candidates;
-    char self[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = 0;
-        std::string dir = self;
-        dir = dir.substr(0, dir.rfind('/'));
-        // Installed: <libdir>/yarvo/ relative to <bindir>.
-        candidates.push_back(dir + "/" YARVO_SIM_PRELOAD_RELATIVE);
-    }
-    candidates.push_back(YARVO_SIM_PRELOAD_BUILD_PATH);
-    for (const std::string& c : candidates) {
-        char real[PATH_MAX];
-        if (::access(c.c_str(), R_OK) == 0 && ::realpath(c.c_str(), real) != nullptr) {
-            return real;
-        }
-    }
-    return "";
+    return yarvo::tools::findCompanion(kPreloadName, YARVO_SIM_PRELOAD_RELATIVE, YARVO_SIM_PRELOAD_BUILD_PATH);
 }
-
-// ------------------------------------------------------------ run
 
 struct RunOptions {
     std::vector<std::string> boards;
@@ -182,11 +70,11 @@ struct RunOptions {
 int runWithPreload(RunOptions& o, const std::string& programPath) {
     const std::string library = preloadLibrary(o.preloadLibraryPath);
     if (library.empty()) {
-        say("cannot find libyarvo-sim-preload.so (give it with --preload-library)");
+        say(std::string("cannot find ") + kPreloadName + " (give it with --preload-library)");
         return kOwnFailure;
     }
     say("in-process transport: it covers dynamically linked glibc programs only; the boards live "
-        "inside the program, so there is no view and no control channel");
+        "inside the program, so there is no view and no control socket");
     if (o.view || !o.controlPath.empty() || !o.cabinet.product.empty()) {
         say("--view, --control and --product do not apply with --preload and are ignored");
     }
@@ -195,97 +83,85 @@ int runWithPreload(RunOptions& o, const std::string& programPath) {
     if (!o.transferLogPath.empty()) {
         // The preload appends to it from inside the program (and from every
         // program that one starts): emptied here once, named absolutely.
-        const int fd = ::open(o.transferLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
-        char real[PATH_MAX];
-        if (fd < 0 || ::realpath(o.transferLogPath.c_str(), real) == nullptr) {
-            say("cannot open the transfer log " + o.transferLogPath + ": " + std::strerror(errno));
+        std::string error;
+        yarvo::tools::OutputFileOptions options;
+        options.truncate = true;
+        const int fd = yarvo::tools::openOutputFile(o.transferLogPath, options, &error);
+        char* real = fd >= 0 ? ::realpath(o.transferLogPath.c_str(), nullptr) : nullptr;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (real == nullptr) {
+            say(error.empty() ? "cannot name the transfer log " + o.transferLogPath : error);
             return kOwnFailure;
         }
-        ::close(fd);
         ::setenv("YARVO_SIM_LOG", real, 1);
+        std::free(real);
     }
     ::setenv("LD_PRELOAD", preload.c_str(), 1);
     ::setenv("YARVO_SIM_BOARDS", preloadBoardList(o.cabinet).c_str(), 1);
-    std::vector<char*> argv = argvOf(o.program);
+    std::vector<char*> argv;
+    for (std::string& a : o.program) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
     ::execv(programPath.c_str(), argv.data());
     say(o.program[0] + ": " + std::strerror(errno));
     return errno == ENOENT ? kNotFound : kNotExecutable;
 }
 
-// Child side of fork: becomes the program.  Only async-signal-safe calls.
-[[noreturn]] void becomeProgram(const std::string& path, char* const* argv, int inputFd, int outputFd, int errorFd) {
-    struct sigaction deflt;
-    std::memset(&deflt, 0, sizeof deflt);
-    deflt.sa_handler = SIG_DFL;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        sigaction(sig, &deflt, nullptr);
+// Reel types and the file that names their symbols, for the view and status.
+bool loadLabels(RunOptions& o, ReelLabels* labels, std::string* error) {
+    for (const std::string& value : o.reelTypes) {
+        if (!labels->assignment.add(value, error)) {
+            return false;
+        }
     }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (inputFd >= 0) {
-        ::dup2(inputFd, STDIN_FILENO);
+    if (o.reelFile.empty() && !o.reelTypes.empty()) {
+        o.reelFile = kDefaultReelFile;
     }
-    if (outputFd >= 0) {
-        ::dup2(outputFd, STDOUT_FILENO);
-        ::dup2(outputFd, STDERR_FILENO);
+    if (o.reelFile.empty()) {
+        return true;
     }
-    ::execv(path.c_str(), argv);
-    const int err = errno;
-    const char* prefix = "yarvo-sim: cannot run the program: ";
-    (void)!::write(errorFd, prefix, std::strlen(prefix));
-    (void)!::write(errorFd, std::strerror(err), std::strlen(std::strerror(err)));
-    (void)!::write(errorFd, "\n", 1);
-    ::_exit(err == ENOENT ? kNotFound : kNotExecutable);
+    if (!labels->strips.load(o.reelFile, error)) {
+        return false;
+    }
+    for (const std::string& type : labels->assignment.namedTypes()) {
+        if (labels->strips.find(type) == nullptr) {
+            *error = "reel type \"" + type + "\" is not in " + o.reelFile;
+            return false;
+        }
+    }
+    return true;
 }
 
 int runCommand(RunOptions& o) {
+    std::string error;
     for (const std::string& text : o.boards) {
         BoardEntry entry;
-        std::string error;
         if (!parseBoardEntry(text, &entry, &error)) {
             say(error);
             return kOwnFailure;
         }
         o.cabinet.boards.push_back(entry);
     }
-    std::string error;
     if (!validateCabinet(o.cabinet, &error)) {
         say(error);
         return kOwnFailure;
     }
     std::string programPath;
-    if (const int status = resolveProgram(o.program[0], &programPath); status != 0) {
+    if (const int status = resolveProgram(o.program[0], &programPath, &error); status != 0) {
+        say(error);
         return status;
     }
     if (o.preload) {
         return runWithPreload(o, programPath);
     }
-
-    // Reel types, so that the view and status can name symbols.
-    ReelLabels labels;
-    for (const std::string& value : o.reelTypes) {
-        if (!labels.assignment.add(value, &error)) {
-            say(error);
-            return kOwnFailure;
-        }
+    static ReelLabels labels;   // read by the control thread until _exit
+    if (!loadLabels(o, &labels, &error)) {
+        say(error);
+        return kOwnFailure;
     }
-    if (o.reelFile.empty() && !o.reelTypes.empty()) {
-        o.reelFile = kDefaultReelFile;
-    }
-    if (!o.reelFile.empty()) {
-        if (!labels.strips.load(o.reelFile, &error)) {
-            say(error);
-            return kOwnFailure;
-        }
-        for (const std::string& type : labels.assignment.namedTypes()) {
-            if (labels.strips.find(type) == nullptr) {
-                say("reel type \"" + type + "\" is not in " + o.reelFile);
-                return kOwnFailure;
-            }
-        }
-    }
-
     const std::vector<std::string> problems = kernelPathProblems();
     if (!problems.empty()) {
         say("the kernel path is not available here:");
@@ -297,39 +173,38 @@ int runCommand(RunOptions& o) {
         return kOwnFailure;
     }
 
+    // The terminal is checked before anything starts.
     const bool view = o.view || (!o.noView && ::isatty(STDOUT_FILENO));
-    if (view && !::isatty(STDOUT_FILENO)) {
-        say("--view needs a terminal on standard output");
+    Terminal terminal;
+    if (view && !terminal.take(&error)) {
+        say(error);
         return kOwnFailure;
     }
     if (view && o.logPath.empty()) {
         o.logPath = kDefaultLog;
     }
-    int logFd = -1, nullFd = -1;
+    int logFd = -1;
     if (!o.logPath.empty()) {
-        logFd = ::open(o.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-        if (logFd < 0) {
-            say("cannot open the log " + o.logPath + ": " + std::strerror(errno));
+        yarvo::tools::OutputFileOptions options;
+        options.truncate = true;
+        if ((logFd = yarvo::tools::openOutputFile(o.logPath, options, &error)) < 0) {
+            terminal.giveBack();
+            say(error);
             return kOwnFailure;
         }
-        if (::isatty(logFd) == 0 && ::ftruncate(logFd, 0) != 0) {
-            // A log that cannot be emptied is still written to.
-        }
     }
-    if (view) {
-        nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    }
+    const int nullFd = view ? ::open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
     const int errorFd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
 
     // The cabinet: boards in this process's virtual driver, on the wall clock.
     yarvo::sim::VirtualDriver& driver = yarvo::sim::driver();
     buildCabinet(driver, o.cabinet);
-    driver.setLogging(false);   // a long run would grow the transfer log without end
+    driver.setLogging(false);   // a long run would grow the in-memory log without end
     driver.useRealTime(true);
-    // The decoded transfer log is streamed instead; opened before the
-    // sandbox hides the machine's /dev.
-    if (!o.transferLogPath.empty() &&
-        !yarvo::decode::streamTransferLog(driver, o.transferLogPath, true, &error)) {
+    // Opened before the sandbox hides the machine's /dev.
+    static yarvo::decode::TransferLogWriter transferLog;
+    if (!o.transferLogPath.empty() && !transferLog.start(driver, o.transferLogPath, &error)) {
+        terminal.giveBack();
         say(error);
         return kOwnFailure;
     }
@@ -339,13 +214,10 @@ int runCommand(RunOptions& o) {
     }
 
     Sandbox sandbox;
-    if (!sandbox.enter(&error)) {
-        say(error);
-        return kOwnFailure;
-    }
     static BoardFileSystem fs(driver, instances);   // lives until _exit
     fs.serveNoop(o.benchNoop);
-    if (!sandbox.populate(fs, instances, &error)) {
+    if (!sandbox.enter(&error) || !sandbox.populate(fs, instances, &error)) {
+        terminal.giveBack();
         say(error);
         return kOwnFailure;
     }
@@ -355,10 +227,10 @@ int runCommand(RunOptions& o) {
         }
         say(std::string("kernel path ready") + (sandbox.unprivileged() ? " (user namespace)" : ""));
     }
-
     ControlServer control;
     if (!o.controlPath.empty()) {
-        if (!control.start(o.controlPath, driver, instances, &labels, &error)) {
+        if (!control.start(o.controlPath, driver, instances, symbolNamer(&labels), &error)) {
+            terminal.giveBack();
             say(error);
             return kOwnFailure;
         }
@@ -368,56 +240,36 @@ int runCommand(RunOptions& o) {
         say("the program's output goes to " + o.logPath);
     }
 
-    installSignalHandlers();
-    std::vector<char*> argv = argvOf(o.program);
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        say(std::string("fork: ") + std::strerror(errno));
+    Supervisor supervisor;
+    if (!supervisor.prepare(&error) || !supervisor.start(programPath, o.program, nullFd, logFd, errorFd, &error)) {
+        terminal.giveBack();
         control.stop();
+        say(error);
         return kOwnFailure;
     }
-    if (pid == 0) {
-        becomeProgram(programPath, argv.data(), nullFd, logFd, errorFd);
-    }
-    gChild = pid;
-
-    int status = 0;
-    bool done = false;
     if (view) {
         ViewSetup setup;
         setup.driver = &driver;
         setup.instances = instances;
         setup.labels = &labels;
-        setup.title = o.program[0] + " (pid " + std::to_string(pid) + ")";
+        setup.title = o.program[0] + " (pid " + std::to_string(supervisor.program()) + ")";
         setup.logPath = o.logPath;
         setup.controlPath = o.controlPath;
-        auto running = [&] {
-            if (!done && ::waitpid(pid, &status, WNOHANG) == pid) {
-                done = true;
-            }
-            return !done;
-        };
-        if (!runTerminalView(setup, running, &gStops, &error)) {
-            say(error);
-        }
-        if (!done) {
-            say(gStops > 0 ? "waiting for the program to end (once more to kill it)"
-                           : "view closed; waiting for the program to end");
+        runTerminalView(setup, terminal, [&] { return supervisor.running(); }, supervisor.stops());
+        if (supervisor.running()) {
+            say(*supervisor.stops() > 0 ? "waiting for the program to end (once more to kill it)"
+                                        : "view closed; waiting for the program to end");
         }
     }
-    while (!done) {
-        if (::waitpid(pid, &status, 0) == pid) {
-            done = true;
-        } else if (errno != EINTR) {
-            say(std::string("waitpid: ") + std::strerror(errno));
-            status = kOwnFailure << 8;
-            done = true;
-        }
-    }
-    gChild = 0;
+    const int code = supervisor.wait();
     control.stop();
+    transferLog.stop(kLogGrace);
+    if (transferLog.lost() > 0) {
+        say("the transfer log lost " + std::to_string(transferLog.lost()) + " of " +
+            std::to_string(transferLog.lost() + transferLog.written()) +
+            " transfers: its reader did not keep up (the log marks where)");
+    }
     fs.shutDown();
-    const int code = exitCodeOf(status);
     if (view || o.verbose) {
         say("the program ended with status " + std::to_string(code));
     }
@@ -492,14 +344,16 @@ int main(int argc, char** argv) {
     run->add_option("--reel-types", o.reelTypes,
                     "Reel type of each reel, [B:]TYPE,TYPE,...: reels 0, 1, ... of every board, or of board B")
         ->allow_extra_args(false);
-    run->add_option("-c,--control", o.controlPath, "UNIX socket that takes control commands (see yarvo-sim ctl)");
+    run->add_option("-c,--control", o.controlPath,
+                    "UNIX socket that takes control commands (see yarvo-sim ctl); mode 0600, served to this user and root only");
     run->add_flag("--view", o.view, "Show the live view (default when standard output is a terminal)");
     run->add_flag("--no-view", o.noView, "Do not show the live view");
     run->add_option("--log", o.logPath,
                     "Send the program's output to this file or terminal (default with the view: " +
-                        std::string(kDefaultLog) + ")");
+                        std::string(kDefaultLog) + "); never written through a symbolic link");
     run->add_option("--transfer-log", o.transferLogPath,
-                    "Write each transfer the boards serve to this file, decoded as yarvoctl trace shows it");
+                    "Write each transfer the boards serve to this file, decoded as yarvoctl trace shows it; "
+                    "a reader that falls behind loses lines, counted");
     run->add_flag("--preload", o.preload,
                   "Use the in-process LD_PRELOAD transport instead of the kernel path (dynamically linked glibc programs only)");
     run->add_option("--preload-library", o.preloadLibraryPath, "Path of libyarvo-sim-preload.so");
@@ -538,7 +392,8 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     std::fflush(stderr);
-    // Threads (the board file system's, the control server's) may still be
-    // running; leave without running destructors under them.
+    // Threads (the board file system's, the control server's, the transfer
+    // log's) may still be running; leave without running destructors under
+    // them.
     ::_exit(code);
 }

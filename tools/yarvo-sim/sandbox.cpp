@@ -98,10 +98,8 @@ int trial(bool userNamespace, int reportFd) {
     if (::mount("tmpfs", "/sys/class", "tmpfs", MS_NOSUID, "mode=755,size=64k") != 0) {
         return fail("cannot mount a tmpfs over /sys/class in the namespace: " + errnoText(errno));
     }
-    const std::string options = "fd=" + std::to_string(fuseFd) + ",rootmode=40000,user_id=" +
-                                std::to_string(::getuid()) + ",group_id=" + std::to_string(::getgid());
     if (::mkdir("/dev/fuse-trial", 0700) != 0 ||
-        ::mount("yarvo-sim", "/dev/fuse-trial", "fuse.yarvo-sim", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+        ::mount("yarvo-sim", "/dev/fuse-trial", "fuse.yarvo-sim", MS_NOSUID | MS_NODEV, mountOptions(fuseFd).c_str()) != 0) {
         return fail("cannot mount a FUSE file system in the namespace: " + errnoText(errno));
     }
     return 0;

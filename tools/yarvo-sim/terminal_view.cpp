@@ -74,30 +74,19 @@ void drawFrame(const ViewSetup& setup, const BoardSelection& selection, const Bo
 
 }  // namespace
 
-bool runTerminalView(const ViewSetup& setup, const std::function<bool()>& running, const volatile sig_atomic_t* stop,
-                     std::string* error) {
-    SCREEN* screen = newterm(nullptr, stdout, stdin);
-    if (screen == nullptr) {
-        *error = "the view cannot use this terminal (TERM unset or unknown?)";
-        return false;
-    }
-    cbreak();   // Ctrl-C stays a signal
-    noecho();
-    keypad(stdscr, TRUE);
-    curs_set(0);
+void runTerminalView(const ViewSetup& setup, Terminal& terminal, const std::function<bool()>& running,
+                     const volatile sig_atomic_t* stop) {
     timeout(kFrameMillis);
-
     BoardSelection selection(setup.instances);
-    ControlSession session(*setup.driver, setup.instances, setup.labels);
+    sim::ControlSession session(*setup.driver, setup.instances, symbolNamer(setup.labels));
     static const ReelLabels noLabels;
     const ReelLabels& labels = setup.labels != nullptr ? *setup.labels : noLabels;
     // Without a terminal on standard input there are no keys to wait for
     // (and reading would return at once): the frames are paced by sleeping.
-    const bool keyboard = ::isatty(STDIN_FILENO) != 0;
+    const bool keyboard = terminal.keyboard();
     std::string message = keyboard ? "" : "no keyboard: standard input is not a terminal";
 
     while (running() && *stop == 0) {
-        setup.driver->syncToWallClock();
         session.select(selection.current());
         const BoardFrame frame = captureBoard(*setup.driver, selection.current(), labels.strips, labels.assignment);
         drawFrame(setup, selection, frame, message);
@@ -124,9 +113,7 @@ bool runTerminalView(const ViewSetup& setup, const std::function<bool()>& runnin
             break;
         }
     }
-    endwin();
-    delscreen(screen);
-    return true;
+    terminal.giveBack();
 }
 
 }  // namespace yarvo::simtool

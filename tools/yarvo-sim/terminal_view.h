@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "control.h"
+#include "terminal.h"
+#include "view_model.h"
 
 namespace yarvo::simtool {
 
@@ -23,11 +24,11 @@ struct ViewSetup {
     std::string controlPath;   // "" without a control socket
 };
 
-// Draws until `running()` turns false, the user closes the view (Q) or
-// `*stop` becomes non-zero (set from a signal handler), then restores the
-// terminal.  False with a message when the terminal cannot be used.
-bool runTerminalView(const ViewSetup& setup, const std::function<bool()>& running,
-                     const volatile sig_atomic_t* stop, std::string* error);
+// Draws on the taken terminal until `running()` turns false, the user
+// closes the view (Q) or `*stop` becomes non-zero (set from a signal
+// handler), then gives the terminal back.
+void runTerminalView(const ViewSetup& setup, Terminal& terminal, const std::function<bool()>& running,
+                     const volatile sig_atomic_t* stop);
 
 }  // namespace yarvo::simtool
 

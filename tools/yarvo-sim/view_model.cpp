@@ -33,7 +33,7 @@ SymbolUnderWindow symbolAt(const SymbolStrip& strip, uint32_t position) {
     return best;
 }
 
-ReelRow makeReelRow(unsigned reel, const sim::ReelState& s, uint64_t outputs,
+ReelRow makeReelRow(unsigned reel, const sim::ReelSnapshot& s, uint64_t outputs,
                     const SymbolStrip* strip, const std::string& type) {
     ReelRow row;
     row.reel = reel;
@@ -44,15 +44,7 @@ ReelRow makeReelRow(unsigned reel, const sim::ReelState& s, uint64_t outputs,
     if (strip != nullptr) {
         row.symbol = symbolAt(*strip, s.truePosition);
     }
-    if (!s.moving) {
-        row.motion = "stopped";
-    } else if (s.stopping) {
-        row.motion = "stopping";
-    } else if (s.skill) {
-        row.motion = "skill";
-    } else {
-        row.motion = "moving";
-    }
+    row.motion = sim::motionName(s);
     row.synchronised = s.synchronised;
     row.syncArmed = s.syncArmed;
     row.tampered = s.tampered;
@@ -66,24 +58,31 @@ ReelRow makeReelRow(unsigned reel, const sim::ReelState& s, uint64_t outputs,
 
 BoardFrame captureBoard(sim::VirtualDriver& driver, unsigned instance, const SymbolStrips& strips,
                         const ReelAssignment& assignment) {
+    const sim::BoardSnapshot board = driver.snapshot(instance);
     BoardFrame frame;
     frame.instance = instance;
-    frame.plugged = driver.pluggedIn(instance);
-    sim::ReelState states[kReels];
-    driver.withBoard(instance, [&](sim::Firmware& fw) {
-        frame.inputs = fw.inputs();
-        frame.outputs = fw.outputs();
-        for (unsigned r = 0; r < kReels; ++r) {
-            states[r] = fw.reel(r).state();
-        }
-    });
+    frame.plugged = board.plugged;
+    frame.inputs = board.inputs;
+    frame.outputs = board.outputs;
     frame.address = (frame.inputs >> 16) & 0x7;
     for (unsigned r = 0; r < kReels; ++r) {
         const std::string type = assignment.typeOf(instance, r);
         const SymbolStrip* strip = type.empty() ? nullptr : strips.find(type);
-        frame.reels[r] = makeReelRow(r, states[r], frame.outputs, strip, type);
+        frame.reels[r] = makeReelRow(r, board.reels[r], frame.outputs, strip, type);
     }
     return frame;
+}
+
+sim::SymbolNamer symbolNamer(const ReelLabels* labels) {
+    if (labels == nullptr) {
+        return nullptr;
+    }
+    return [labels](unsigned instance, unsigned reel, uint32_t truePosition) {
+        const std::string type = labels->assignment.typeOf(instance, reel);
+        const SymbolStrip* strip = type.empty() ? nullptr : labels->strips.find(type);
+        const SymbolUnderWindow symbol = strip != nullptr ? symbolAt(*strip, truePosition) : SymbolUnderWindow();
+        return symbol.known ? "symbol" + std::to_string(symbol.symbol) : std::string();
+    };
 }
 
 std::string reelFlagsText(const ReelRow& row) {
@@ -143,25 +142,6 @@ std::string bitMap(uint64_t bits, unsigned count, unsigned groupSize) {
             text += ' ';
         }
         text += ((bits >> i) & 1u) != 0 ? '#' : '.';
-    }
-    return text;
-}
-
-std::string frameSummary(const BoardFrame& frame) {
-    char head[128];
-    std::snprintf(head, sizeof head, "board=%u plugged=%s address=%u inputs=0x%06x outputs=0x%016llx",
-                  frame.instance, frame.plugged ? "yes" : "no", frame.address,
-                  static_cast<unsigned>(frame.inputs & 0xFFFFFFu),
-                  static_cast<unsigned long long>(frame.outputs));
-    std::string text = head;
-    for (const ReelRow& row : frame.reels) {
-        char reel[96];
-        std::snprintf(reel, sizeof reel, " reel%u=%u/%u,%s%s%s", row.reel, row.position, row.turnLength,
-                      row.motion, row.synchronised ? ",sync" : "", row.tampered ? ",tampered" : "");
-        text += reel;
-        if (row.symbol.known) {
-            text += ",symbol" + std::to_string(row.symbol.symbol);
-        }
     }
     return text;
 }

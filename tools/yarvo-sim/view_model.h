@@ -1,7 +1,8 @@
-// The live view's model: a snapshot of every board taken under the driver's
-// lock, turned into the texts the terminal view draws (reel rows, output and
-// input maps), plus the keyboard map.  Free of any terminal code so that
-// tests can check what the view would say.
+// The live view's model: a board's snapshot (taken without ever waiting for
+// the board), turned into the texts the terminal view draws (reel rows,
+// output and input maps), plus the keyboard map and the symbol names the
+// status command adds.  Free of any terminal code so that tests can check
+// what the view would say.
 #ifndef YARVO_SIM_TOOL_VIEW_MODEL_H
 #define YARVO_SIM_TOOL_VIEW_MODEL_H
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "control_protocol.h"
 #include "reel_labels.h"
 #include "virtual_driver.h"
 
@@ -50,12 +52,23 @@ struct BoardFrame {
     ReelRow reels[kReels];
 };
 
-ReelRow makeReelRow(unsigned reel, const sim::ReelState& state, uint64_t outputs,
+// Reel types, so that the view and status can name the symbol under each
+// window.
+struct ReelLabels {
+    SymbolStrips strips;
+    ReelAssignment assignment;
+};
+
+ReelRow makeReelRow(unsigned reel, const sim::ReelSnapshot& state, uint64_t outputs,
                     const SymbolStrip* strip, const std::string& type);
 
-// Snapshot of one board: its state is read in one withBoard() call.
+// One board as the view shows it, from its snapshot.
 BoardFrame captureBoard(sim::VirtualDriver& driver, unsigned instance, const SymbolStrips& strips,
                         const ReelAssignment& assignment);
+
+// The status command's symbol names ("symbol3"), from the labels; nothing
+// without them.
+sim::SymbolNamer symbolNamer(const ReelLabels* labels);
 
 // Texts of the view.
 std::string reelFlagsText(const ReelRow& row);   // e.g. "moving sync", "stopped TAMPERED"
@@ -63,7 +76,6 @@ std::string symbolText(const ReelRow& row);      // e.g. "#3", "#3+2", "#11-1", 
 std::string lampsText(const ReelRow& row);       // three characters, '*' lit, '.' dark
 std::string reelLine(const ReelRow& row);        // one line of the reel table
 std::string bitMap(uint64_t bits, unsigned count, unsigned groupSize);  // "#..# ....", bit 0 first
-std::string frameSummary(const BoardFrame& frame);  // one line, as the status command prints it
 
 // Keyboard: 'a' to 'x' toggle inputs 0 to 23 of the selected board.
 int inputForKey(int key);        // -1 when the key toggles no input

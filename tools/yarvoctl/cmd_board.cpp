@@ -172,8 +172,8 @@ void addWatchOptions(CLI::App* sub, WatchOptions& w, const char* what) {
     sub->add_flag("--watch,-w", w.watch, std::string("keep reading and report each change of ") + what +
                                              " until interrupted");
     sub->add_option("--interval", w.interval, "milliseconds between reads when watching")
-        ->check(CLI::Range(1, 60000));
-    sub->add_option("--count", w.count, "when watching, stop after this many reads");
+        ->transform(integer(1, 60000));
+    sub->add_option("--count", w.count, "when watching, stop after this many reads")->transform(integer(0, UINT32_MAX));
 }
 
 int runInputs(const WatchOptions& w) {
@@ -245,7 +245,7 @@ void addBoardCommands(CLI::App& app) {
     };
     auto out = std::make_shared<OutputArgs>();
     CLI::App* output = app.add_subcommand("output", "switch one output (0 to 63) on or off");
-    output->add_option("output", out->output, "output number, 0 to 63")->required();
+    output->add_option("output", out->output, "output number, 0 to 63")->required()->transform(integer(0, 255));
     output->add_option("state", out->state, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
     output->callback([&ctx, out] {
         ctx.action = [out] {
@@ -262,7 +262,7 @@ void addBoardCommands(CLI::App& app) {
     auto words = std::make_shared<std::vector<uint32_t>>();
     CLI::App* outputs = app.add_subcommand("outputs", "set all 64 outputs from two 32-bit words");
     outputs->add_option("words", *words, "first and second output word (decimal or 0x...)")
-        ->required()->expected(2);
+        ->required()->expected(2)->transform(integer(0, UINT32_MAX));
     outputs->callback([&ctx, words] {
         ctx.action = [words] {
             Yarvo yarvo;
@@ -281,7 +281,7 @@ void addBoardCommands(CLI::App& app) {
         "switch outputs by masks: W2 switches lamp-word outputs on and W4 off; W1 and W3 as the "
         "board firmware defines");
     modify->add_option("words", *masks, "the four mask words W1 W2 W3 W4 (decimal or 0x...)")
-        ->required()->expected(4);
+        ->required()->expected(4)->transform(integer(0, UINT32_MAX));
     modify->callback([&ctx, masks] {
         ctx.action = [masks] {
             Yarvo yarvo;

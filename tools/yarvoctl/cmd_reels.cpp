@@ -203,13 +203,13 @@ void addReelCommands(CLI::App& app) {
         "configure-reels",
         "declare reels 0..COUNT-1 for step-level use (command 40); the values other than COUNT and "
         "STEPS-PER-SYMBOL are passed to the board as they are");
-    declare->add_option("count", decl->count, "number of reels, 0 to 8")->required();
-    declare->add_option("param16", decl->param16, "16-bit reel parameter (low 16 bits sent)")->required();
-    declare->add_option("steps-per-symbol", decl->stepsPerSymbol, "motor steps per symbol")->required();
+    declare->add_option("count", decl->count, "number of reels, 0 to 8")->required()->transform(integer(0, UINT32_MAX));
+    declare->add_option("param16", decl->param16, "16-bit reel parameter (low 16 bits sent)")->required()->transform(integer(0, UINT32_MAX));
+    declare->add_option("steps-per-symbol", decl->stepsPerSymbol, "motor steps per symbol")->required()->transform(integer(0, UINT32_MAX));
     declare->add_option("param4", decl->param4, "reel parameter, 1 to 127")
-        ->required()->check(CLI::Range(-128, 255));
+        ->required()->transform(integer(-128, 255));
     declare->add_option("param5", decl->param5, "reel parameter the board receives negated")
-        ->required()->check(CLI::Range(-128, 255));
+        ->required()->transform(integer(-128, 255));
     declare->callback([&ctx, decl] {
         ctx.action = [decl] {
             Yarvo yarvo;
@@ -234,8 +234,8 @@ void addReelCommands(CLI::App& app) {
     auto duty = std::make_shared<DutyArgs>();
     CLI::App* dutySub = app.add_subcommand("duty", "set a reel's duty cycle (off + on below 256)");
     addReelArgument(dutySub, duty->reel);
-    dutySub->add_option("off", duty->off, "duty-cycle off value, 0 to 255")->required()->check(CLI::Range(0, 255));
-    dutySub->add_option("on", duty->on, "duty-cycle on value, 0 to 255")->required()->check(CLI::Range(0, 255));
+    dutySub->add_option("off", duty->off, "duty-cycle off value, 0 to 255")->required()->transform(integer(0, 255));
+    dutySub->add_option("on", duty->on, "duty-cycle on value, 0 to 255")->required()->transform(integer(0, 255));
     addReelSetupOptions(dutySub, duty->setup);
     dutySub->callback([&ctx, duty] {
         ctx.action = [duty] {
@@ -308,13 +308,14 @@ void addReelCommands(CLI::App& app) {
     CLI::App* spinSub = app.add_subcommand(
         "spin", "spin a reel by motor steps, to a symbol, or by a number of symbols");
     addReelArgument(spinSub, spin->reel);
-    spin->stepsOpt = spinSub->add_option("--steps", spin->steps, "motor steps, 0 to 32767");
+    spin->stepsOpt = spinSub->add_option("--steps", spin->steps, "motor steps, 0 to 32767")->transform(integer(0, UINT32_MAX));
     spin->modeOpt = spinSub->add_option("--mode", spin->mode, "step mode for --steps: -2, -1, 1 or 2")
-                        ->check(CLI::Range(-128, 127));
-    spin->toSymbolOpt = spinSub->add_option("--to-symbol", spin->toSymbol, "target symbol number");
-    spin->symbolsOpt = spinSub->add_option("--symbols", spin->symbols, "number of symbols to travel");
+                        ->transform(integer(-128, 127));
+    spin->toSymbolOpt = spinSub->add_option("--to-symbol", spin->toSymbol, "target symbol number")->transform(integer(0, UINT32_MAX));
+    spin->symbolsOpt = spinSub->add_option("--symbols", spin->symbols, "number of symbols to travel")->transform(integer(0, UINT32_MAX));
     spin->speedOpt = spinSub->add_option("--speed", spin->speed,
-                                         "speed for symbol spins (negative: backwards)");
+                                         "speed for symbol spins (negative: backwards)")
+                         ->transform(integer(INT32_MIN, INT32_MAX));
     spin->stepsOpt->needs(spin->modeOpt);
     spin->modeOpt->needs(spin->stepsOpt);
     spin->stepsOpt->excludes(spin->toSymbolOpt)->excludes(spin->symbolsOpt)->excludes(spin->speedOpt);
@@ -348,9 +349,10 @@ void addReelCommands(CLI::App& app) {
     CLI::App* startSub = skill->add_subcommand(
         "start", "start a skill spin at the definition speed nearest --speed, or in step mode --mode");
     addReelArgument(startSub, start->reel);
-    start->speedOpt = startSub->add_option("--speed", start->speed, "speed, not 0 (negative: backwards)");
+    start->speedOpt = startSub->add_option("--speed", start->speed, "speed, not 0 (negative: backwards)")
+                          ->transform(integer(INT32_MIN, INT32_MAX));
     start->modeOpt = startSub->add_option("--mode", start->mode, "step mode -2, -1, 1 or 2 (no definition needed)")
-                         ->check(CLI::Range(-128, 127));
+                         ->transform(integer(-128, 127));
     start->speedOpt->excludes(start->modeOpt);
     addReelSetupOptions(startSub, start->setup);
     startSub->callback([&ctx, start] {
@@ -382,8 +384,9 @@ void addReelCommands(CLI::App& app) {
         "stop", "stop a skill spin on the next symbol past the predicted stop point (needs --type), "
                 "on a named symbol, at a position, or plainly");
     addReelArgument(stopSub, stop->reel);
-    stop->symbolOpt = stopSub->add_option("--symbol", stop->symbol, "stop on this symbol");
-    stop->positionOpt = stopSub->add_option("--position", stop->position, "stop at this position (half steps)");
+    stop->symbolOpt = stopSub->add_option("--symbol", stop->symbol, "stop on this symbol")->transform(integer(0, UINT32_MAX));
+    stop->positionOpt = stopSub->add_option("--position", stop->position, "stop at this position (half steps)")
+                            ->transform(integer(0, UINT32_MAX));
     CLI::Option* plainOpt = stopSub->add_flag("--plain", stop->plain,
                                               "stop through the board's ramp-down wherever the reel is");
     stop->symbolOpt->excludes(stop->positionOpt)->excludes(plainOpt);
@@ -425,8 +428,8 @@ void addReelCommands(CLI::App& app) {
     addReelArgument(statusSub, status->reel);
     statusSub->add_flag("--watch,-w", status->watch, "keep reading and report each change until interrupted");
     statusSub->add_option("--interval", status->interval, "milliseconds between reads when watching")
-        ->check(CLI::Range(1, 60000));
-    statusSub->add_option("--count", status->count, "when watching, stop after this many reads");
+        ->transform(integer(1, 60000));
+    statusSub->add_option("--count", status->count, "when watching, stop after this many reads")->transform(integer(0, UINT32_MAX));
     addReelSetupOptions(statusSub, status->setup);
     statusSub->callback([&ctx, status] { ctx.action = [status] { return runStatus(*status); }; });
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "codes.h"
+#include "numbers.h"
 #include "reel_check.h"
 #include "reel_files.h"
 
@@ -43,19 +44,31 @@ void appendEscaped(std::string& out, const std::string& text) {
     out += '"';
 }
 
-// Splits "a,b,c" into unsigned values; false on anything else.
-bool parseList(const std::string& text, std::vector<long long>* values) {
+// The --declare list: COUNT[,PARAM16[,STEPS-PER-SYMBOL[,PARAM4[,PARAM5]]]],
+// each within the range of ConfigureReels' parameter, as configure-reels
+// takes them.  False with a message.
+bool parseDeclaration(const std::string& text, std::vector<long long>* values, std::string* error) {
+    static const long long kLimits[5][2] = {
+        {0, UINT32_MAX}, {0, UINT32_MAX}, {0, UINT32_MAX}, {-128, 255}, {-128, 255}};
     std::stringstream stream(text);
     std::string item;
     while (std::getline(stream, item, ',')) {
-        if (item.empty()) return false;
-        char* end = nullptr;
-        errno = 0;
-        const long long value = std::strtoll(item.c_str(), &end, 0);
-        if (errno != 0 || *end != '\0') return false;
+        const size_t i = values->size();
+        long long value = 0;
+        if (i == 5) {
+            *error = "at most five values";
+            return false;
+        }
+        if (!yarvo::tools::parseInteger(item, kLimits[i][0], kLimits[i][1], &value, error)) {
+            return false;
+        }
         values->push_back(value);
     }
-    return !values->empty();
+    if (values->empty()) {
+        *error = "no count";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -168,9 +181,10 @@ void loadReelFile(Yarvo& yarvo) {
 void prepareReel(Yarvo& yarvo, unsigned reel, const ReelSetup& setup) {
     if (!setup.declare.empty()) {
         std::vector<long long> v;
-        if (!parseList(setup.declare, &v) || v.size() > 5) {
+        std::string error;
+        if (!parseDeclaration(setup.declare, &v, &error)) {
             throw CLI::ValidationError("--declare",
-                                       "expects COUNT[,PARAM16[,STEPS-PER-SYMBOL[,PARAM4[,PARAM5]]]]");
+                                       error + "; it takes COUNT[,PARAM16[,STEPS-PER-SYMBOL[,PARAM4[,PARAM5]]]]");
         }
         // Defaults: keep the turn length, one step per symbol, a step
         // period of 50 and no fifth parameter.
@@ -201,8 +215,22 @@ void addReelSetupOptions(CLI::App* sub, ReelSetup& setup) {
                     "COUNT[,PARAM16[,STEPS-PER-SYMBOL[,PARAM4[,PARAM5]]]] (defaults 0,1,50,0)");
 }
 
+CLI::Validator integer(long long min, long long max) {
+    return CLI::Validator(
+        [min, max](std::string& text) {
+            long long value = 0;
+            std::string error;
+            if (!yarvo::tools::parseInteger(text, min, max, &value, &error)) {
+                return error;
+            }
+            text = std::to_string(value);
+            return std::string();
+        },
+        "INT in " + std::to_string(min) + " to " + std::to_string(max));
+}
+
 CLI::Option* addReelArgument(CLI::App* sub, unsigned& reel) {
-    return sub->add_option("reel", reel, "reel number, 0 to 7")->required()->check(CLI::Range(0, 255));
+    return sub->add_option("reel", reel, "reel number, 0 to 7")->required()->transform(integer(0, 255));
 }
 
 bool sleepMillis(unsigned millis) {

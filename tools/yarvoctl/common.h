@@ -104,6 +104,12 @@ void prepareReel(Yarvo& yarvo, unsigned reel, const ReelSetup& setup);
 // Adds --type and --declare to a subcommand.
 void addReelSetupOptions(CLI::App* sub, ReelSetup& setup);
 
+// Every number on the command line goes through the tools' one number
+// parser (decimal or 0x hexadecimal; 010 is ten; nothing wraps): this check
+// refuses what is outside [min], [max] (the range of the library's
+// parameter; the library judges the rest) and hands the value on in decimal.
+CLI::Validator integer(long long min, long long max);
+
 // Option helpers: the reel number (0-255, the library judges 8 and above).
 CLI::Option* addReelArgument(CLI::App* sub, unsigned& reel);
 

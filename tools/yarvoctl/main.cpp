@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     app.add_flag("--json", ctx.json, "print results as JSON");
     app.add_option("--address,-a", ctx.address,
                    "use the board with this address (InitUSBBoard) instead of the first board found")
-        ->check(CLI::Range(0, 255));
+        ->transform(yarvoctl::integer(0, 255));
     app.add_option("--reels", ctx.reels,
                    "reel-definition file (default: tamso-reel-definitions.xml in the working directory)");
     app.footer(

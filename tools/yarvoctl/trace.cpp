@@ -13,6 +13,8 @@
 #include <memory>
 
 #include "common.h"
+#include "companion.h"
+#include "output_file.h"
 
 #ifndef YARVO_TRACE_INSTALLED
 #define YARVO_TRACE_INSTALLED ""
@@ -32,42 +34,25 @@ struct TraceArgs {
     std::vector<std::string> command;
 };
 
-bool isFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string absolute(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return path;
-    std::string out = resolved;
-    std::free(resolved);
-    return out;
-}
-
-// The tracer: $YARVO_TRACE_LIBRARY, beside this program (build tree), where
-// it is installed relative to this program (<libdir>/yarvo/ from <bindir>),
-// or where it was to be installed.
+// The tracer: $YARVO_TRACE_LIBRARY, else where the tools find their
+// companion libraries (tools/common/companion.h).
 std::string findTracer() {
     if (const char* env = std::getenv("YARVO_TRACE_LIBRARY"); env != nullptr && *env != '\0') {
-        if (isFile(env)) return absolute(env);
+        char* real = ::realpath(env, nullptr);
+        struct stat st;
+        if (real != nullptr && ::stat(real, &st) == 0 && S_ISREG(st.st_mode)) {
+            const std::string path = real;
+            std::free(real);
+            return path;
+        }
+        std::free(real);
         throw Failure("trace", std::string("YARVO_TRACE_LIBRARY names no file: ") + env);
     }
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = '\0';
-        std::string dir = self;
-        dir.erase(dir.rfind('/') + 1);
-        if (isFile(dir + kTracerName)) return dir + kTracerName;
-        if (std::strlen(YARVO_TRACE_RELATIVE) != 0 && isFile(dir + YARVO_TRACE_RELATIVE)) {
-            return absolute(dir + YARVO_TRACE_RELATIVE);
-        }
+    const std::string found = yarvo::tools::findCompanion(kTracerName, YARVO_TRACE_RELATIVE, YARVO_TRACE_INSTALLED);
+    if (found.empty()) {
+        throw Failure("trace", std::string(kTracerName) + " not found (set YARVO_TRACE_LIBRARY)");
     }
-    if (std::strlen(YARVO_TRACE_INSTALLED) != 0 && isFile(YARVO_TRACE_INSTALLED)) {
-        return YARVO_TRACE_INSTALLED;
-    }
-    throw Failure("trace", std::string(kTracerName) + " not found (set YARVO_TRACE_LIBRARY)");
+    return found;
 }
 
 int runTrace(const TraceArgs& a) {
@@ -82,10 +67,15 @@ int runTrace(const TraceArgs& a) {
 
     std::string output;
     if (!a.output.empty()) {
-        const int fd = ::open(a.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) throw Failure("trace", a.output + ": " + std::strerror(errno));
+        std::string error;
+        yarvo::tools::OutputFileOptions options;
+        options.truncate = true;
+        const int fd = yarvo::tools::openOutputFile(a.output, options, &error);
+        if (fd < 0) throw Failure("trace", error);
         ::close(fd);
-        output = absolute(a.output);
+        char* real = ::realpath(a.output.c_str(), nullptr);
+        output = real != nullptr ? real : a.output;
+        std::free(real);
     }
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);

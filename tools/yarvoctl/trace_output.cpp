@@ -12,8 +12,9 @@ bool flagsTakeMode(int flags) {
 }
 
 int openOutput(const char* path) {
-    // Goes through the interposed open, which passes it on untouched.
-    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Goes through the interposed open, which passes it on untouched; yarvoctl
+    // made the file (never through a symbolic link), so none is followed here.
+    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
 }
 
 }  // namespace yarvo_trace

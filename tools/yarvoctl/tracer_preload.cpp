@@ -33,6 +33,7 @@
 #include <cstring>
 #include <string>
 
+#include "board_name.h"
 #include "decode.h"
 #include "trace_output.h"
 #include "wire.h"
@@ -63,24 +64,10 @@ void initTracking() {
     trackingReady.store(true, std::memory_order_release);
 }
 
-// The instance of a "/dev/Kmora_N" path, or -1.
-int nodeInstance(const char* path) {
-    static const char prefix[] = "/dev/Kmora_";
-    if (path == nullptr || std::strncmp(path, prefix, sizeof prefix - 1) != 0) return -1;
-    const char* digits = path + sizeof prefix - 1;
-    if (*digits < '0' || *digits > '9') return -1;
-    int n = 0;
-    for (; *digits >= '0' && *digits <= '9'; ++digits) {
-        n = n * 10 + (*digits - '0');
-        if (n > 9999) return -1;
-    }
-    return *digits == '\0' ? n : -1;
-}
-
 int remember(int fd, const char* path) {
     if (fd >= 0 && fd < kTrackedDescriptors) {
         initTracking();
-        boardOf[fd].store(nodeInstance(path), std::memory_order_relaxed);
+        boardOf[fd].store(yarvo::names::boardNode(path), std::memory_order_relaxed);
     }
     return fd;
 }
