@@ -9,6 +9,7 @@
 
 #include "codes.h"
 #include "common.h"
+#include "trace.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     addReelCommands(app);
     addCheckReelsCommand(app);
     addTraceCommand(app);
+    addRecordCommand(app);
     addCodesCommand(app);
 
     try {

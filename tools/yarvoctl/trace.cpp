@@ -1,5 +1,6 @@
 // trace [--raw] [-o FILE] -- PROGRAM [ARGS...]: runs PROGRAM with the
 // transfer tracer preloaded and returns PROGRAM's exit status.
+// trace --from SESSION: the same lines from a recorded session (record.cpp).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include "common.h"
 #include "companion.h"
 #include "output_file.h"
+#include "trace.h"
 
 #ifndef YARVO_TRACE_INSTALLED
 #define YARVO_TRACE_INSTALLED ""
@@ -32,6 +34,7 @@ struct TraceArgs {
     bool raw = false;
     std::string output;
     std::vector<std::string> command;
+    std::string from;   // --from SESSION
 };
 
 // The tracer: $YARVO_TRACE_LIBRARY, else where the tools find their
@@ -55,7 +58,16 @@ std::string findTracer() {
     return found;
 }
 
-int runTrace(const TraceArgs& a) {
+}  // namespace
+
+long long monotonicNanos() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+int runUnderTracer(const std::vector<std::string>& command, long long epoch,
+                   const std::function<void()>& prepareChild) {
     const std::string tracer = findTracer();
     std::string preload = tracer;
     if (const char* existing = std::getenv("LD_PRELOAD"); existing != nullptr && *existing != '\0') {
@@ -65,27 +77,11 @@ int runTrace(const TraceArgs& a) {
         preload += existing;
     }
 
-    std::string output;
-    if (!a.output.empty()) {
-        std::string error;
-        yarvo::tools::OutputFileOptions options;
-        options.truncate = true;
-        const int fd = yarvo::tools::openOutputFile(a.output, options, &error);
-        if (fd < 0) throw Failure("trace", error);
-        ::close(fd);
-        char* real = ::realpath(a.output.c_str(), nullptr);
-        output = real != nullptr ? real : a.output;
-        std::free(real);
-    }
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long epoch = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-
     // The child reports a failed exec through a pipe that closes on success.
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw Failure("trace", std::strerror(errno));
     std::vector<char*> argv;
-    for (const std::string& word : a.command) argv.push_back(const_cast<char*>(word.c_str()));
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
 
     const pid_t child = ::fork();
@@ -94,9 +90,8 @@ int runTrace(const TraceArgs& a) {
         ::close(pipeFds[0]);
         ::setenv("LD_PRELOAD", preload.c_str(), 1);
         ::setenv("YARVO_TRACE_EPOCH", std::to_string(epoch).c_str(), 1);
-        if (a.raw) ::setenv("YARVO_TRACE_RAW", "1", 1); else ::unsetenv("YARVO_TRACE_RAW");
-        if (!output.empty()) ::setenv("YARVO_TRACE_OUTPUT", output.c_str(), 1);
-        else ::unsetenv("YARVO_TRACE_OUTPUT");
+        ::unsetenv("YARVO_TRACE_SESSION");
+        prepareChild();
         ::execvp(argv[0], argv.data());
         const int err = errno;
         (void)!::write(pipeFds[1], &err, sizeof err);
@@ -116,11 +111,38 @@ int runTrace(const TraceArgs& a) {
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (got == static_cast<ssize_t>(sizeof execError)) {
-        throw Failure("trace", "cannot run " + a.command.front() + ": " + std::strerror(execError));
+        throw Failure("trace", "cannot run " + command.front() + ": " + std::strerror(execError));
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return kExitFailed;
+}
+
+namespace {
+
+int runTrace(const TraceArgs& a) {
+    if (!a.from.empty()) {
+        if (!a.command.empty()) throw CLI::ValidationError("trace: --from SESSION takes no PROGRAM");
+        return printSession(a.from, a.raw, a.output);
+    }
+    if (a.command.empty()) throw CLI::ValidationError("trace: PROGRAM [ARGS...] (after --) or --from SESSION is required");
+    std::string output;
+    if (!a.output.empty()) {
+        std::string error;
+        yarvo::tools::OutputFileOptions options;
+        options.truncate = true;
+        const int fd = yarvo::tools::openOutputFile(a.output, options, &error);
+        if (fd < 0) throw Failure("trace", error);
+        ::close(fd);
+        char* real = ::realpath(a.output.c_str(), nullptr);
+        output = real != nullptr ? real : a.output;
+        std::free(real);
+    }
+    return runUnderTracer(a.command, monotonicNanos(), [&a, &output] {
+        if (a.raw) ::setenv("YARVO_TRACE_RAW", "1", 1); else ::unsetenv("YARVO_TRACE_RAW");
+        if (!output.empty()) ::setenv("YARVO_TRACE_OUTPUT", output.c_str(), 1);
+        else ::unsetenv("YARVO_TRACE_OUTPUT");
+    });
 }
 
 }  // namespace
@@ -134,7 +156,8 @@ void addTraceCommand(CLI::App& app) {
         "(exit status is PROGRAM's)");
     sub->add_flag("--raw", args->raw, "add the request and response bytes");
     sub->add_option("-o,--output", args->output, "write the trace to FILE instead of standard error");
-    sub->add_option("program", args->command, "PROGRAM [ARGS...], after --")->required();
+    sub->add_option("--from", args->from, "print a recorded session (yarvoctl record) instead of running a program");
+    sub->add_option("program", args->command, "PROGRAM [ARGS...], after --");
     sub->positionals_at_end();
     sub->callback([&ctx, args] { ctx.action = [args] { return runTrace(*args); }; });
 }

@@ -13,6 +13,10 @@
 //   YARVO_TRACE_OUTPUT  file to append to (default: standard error)
 //   YARVO_TRACE_RAW     "1": add the request and response bytes
 //   YARVO_TRACE_EPOCH   CLOCK_MONOTONIC nanoseconds that time stamps count from
+//   YARVO_TRACE_SESSION session file to append to instead (`yarvoctl record`):
+//                       each board attribute read (fopen or open), node
+//                       opening and transfer becomes one session line
+//                       (tools/common/session.h), and nothing is printed
 //
 // The open flags and the output file are handled in trace_output.cpp, which
 // may include <fcntl.h>; this file must not, since it defines open itself.
@@ -35,6 +39,7 @@
 
 #include "board_name.h"
 #include "decode.h"
+#include "session.h"
 #include "trace_output.h"
 #include "wire.h"
 
@@ -47,6 +52,7 @@ using Open2Fn = int (*)(const char*, int);
 using OpenAtFn = int (*)(int, const char*, int, ...);
 using CloseFn = int (*)(int);
 using IoctlFn = int (*)(int, unsigned long, ...);
+using FopenFn = FILE* (*)(const char*, const char*);
 
 template <class F>
 F next(const char* name) {
@@ -126,8 +132,67 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
+// The session file, or -1 when tracing.
+int sessionDescriptor() {
+    static const int fd = [] {
+        const char* path = std::getenv("YARVO_TRACE_SESSION");
+        return path != nullptr && *path != '\0' ? yarvo_trace::openOutput(path) : -1;
+    }();
+    return fd;
+}
+
+uint64_t sinceEpochMicros() { return static_cast<uint64_t>(nowNanos() - epochNanos()) / 1000; }
+
+// An attribute's text for the session, read apart from the program's own
+// stream so as not to disturb it.
+std::string attributeText(const char* path) {
+    static FopenFn real = next<FopenFn>("fopen");
+    std::string text;
+    if (FILE* file = real(path, "r")) {
+        char buffer[yarvo::session::kMaxTextBytes];
+        text.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
+        std::fclose(file);
+    }
+    return text;
+}
+
+// Notes an opening of `path` in the session: a board node's, or a board
+// attribute's with the text read.  `err` is 0 when it opened.
+void noteOpening(const char* path, int err) {
+    // The board's paths first: opening the session file itself comes here
+    // too, while sessionDescriptor() is being set up.
+    bool product = false;
+    const int node = yarvo::names::boardNode(path);
+    const int attribute = node < 0 ? yarvo::names::boardAttribute(path, &product) : -1;
+    if (node < 0 && attribute < 0) return;
+    const int fd = sessionDescriptor();
+    if (fd < 0) return;
+    const uint64_t micros = sinceEpochMicros();
+    yarvo::session::appendLine(
+        fd, node >= 0 ? yarvo::session::openLine(micros, static_cast<unsigned>(node), err)
+                      : yarvo::session::attributeLine(micros, static_cast<unsigned>(attribute), product, err,
+                                                      err == 0 ? attributeText(path) : std::string()));
+}
+
+int noteOpen(int fd, const char* path) {
+    const int err = errno;
+    noteOpening(path, fd >= 0 ? 0 : err);
+    errno = err;
+    return remember(fd, path);
+}
+
 void report(int fd, const yarvo::wire::TransferBlock& before,
             const yarvo::wire::TransferBlock& after, int result, int err, long long when) {
+    if (const int session = sessionDescriptor(); session >= 0) {
+        if (fd >= 0 && fd < kTrackedDescriptors && trackingReady.load(std::memory_order_acquire) &&
+            boardOf[fd].load(std::memory_order_relaxed) >= 0) {
+            const unsigned instance = static_cast<unsigned>(boardOf[fd].load(std::memory_order_relaxed));
+            yarvo::session::appendLine(
+                session, yarvo::session::transferLine(static_cast<uint64_t>(when - epochNanos()) / 1000, instance,
+                                                      before, after, result, err));
+        }
+        return;
+    }
     const yarvo::decode::Exchange e = yarvo::decode::fromBlocks(before, after, result, err);
     const double seconds = static_cast<double>(when - epochNanos()) / 1e9;
     char stamp[32];
@@ -157,7 +222,7 @@ TRACE_EXPORT int open(const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(path, flags, mode), path);
+    return noteOpen(real(path, flags, mode), path);
 }
 
 TRACE_EXPORT int open64(const char* path, int flags, ...) {
@@ -169,17 +234,17 @@ TRACE_EXPORT int open64(const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(path, flags, mode), path);
+    return noteOpen(real(path, flags, mode), path);
 }
 
 TRACE_EXPORT int __open_2(const char* path, int flags) {
     static Open2Fn real = next<Open2Fn>("__open_2");
-    return remember(real(path, flags), path);
+    return noteOpen(real(path, flags), path);
 }
 
 TRACE_EXPORT int __open64_2(const char* path, int flags) {
     static Open2Fn real = next<Open2Fn>("__open64_2");
-    return remember(real(path, flags), path);
+    return noteOpen(real(path, flags), path);
 }
 
 TRACE_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
@@ -191,7 +256,7 @@ TRACE_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(dirfd, path, flags, mode), path);
+    return noteOpen(real(dirfd, path, flags, mode), path);
 }
 
 TRACE_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
@@ -203,7 +268,25 @@ TRACE_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(dirfd, path, flags, mode), path);
+    return noteOpen(real(dirfd, path, flags, mode), path);
+}
+
+TRACE_EXPORT FILE* fopen(const char* path, const char* mode) {
+    static FopenFn real = next<FopenFn>("fopen");
+    FILE* file = real(path, mode);
+    const int err = errno;
+    noteOpening(path, file != nullptr ? 0 : err);
+    errno = err;
+    return file;
+}
+
+TRACE_EXPORT FILE* fopen64(const char* path, const char* mode) {
+    static FopenFn real = next<FopenFn>("fopen64");
+    FILE* file = real(path, mode);
+    const int err = errno;
+    noteOpening(path, file != nullptr ? 0 : err);
+    errno = err;
+    return file;
 }
 
 TRACE_EXPORT int close(int fd) {
