@@ -257,17 +257,20 @@ Event readEvent(const Json& line) {
     return e;
 }
 
-// Reads one line of at most kMaxLineBytes into `line`.  0: no more; 1: a
-// whole line; 2: a last line without its line end; -1: too long.
-int nextLine(std::istream& in, std::string* line) {
-    line->clear();
-    char c;
-    while (in.get(c)) {
-        if (c == '\n') return 1;
-        if (line->size() == kMaxLineBytes) return -1;
-        line->push_back(c);
+// Reads one line of at most kMaxLineBytes into `buffer` (which holds two
+// bytes more), its length in *length.  0: no more; 1: a whole line; 2: a
+// last line without its line end; -1: too long.
+int nextLine(std::istream& in, std::vector<char>& buffer, size_t* length) {
+    in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (in.bad()) return 0;
+    if (in.eof()) {
+        *length = got;
+        return got == 0 ? 0 : got > kMaxLineBytes ? -1 : 2;
     }
-    return line->empty() ? 0 : 2;
+    if (in.fail()) return -1;   // the buffer filled up before the line end
+    *length = got - 1;          // without the line end, which was taken too
+    return 1;
 }
 
 }  // namespace
@@ -372,15 +375,16 @@ std::string startedNow() {
 
 bool readSession(std::istream& in, Session* session, std::string* error) {
     *session = Session();
-    std::string text;
+    std::vector<char> buffer(kMaxLineBytes + 2);
+    size_t length = 0;
     for (uint32_t number = 1;; ++number) {
-        const int got = nextLine(in, &text);
+        const int got = nextLine(in, buffer, &length);
         if (got == 0) break;
         if (got < 0) {
             *error = std::to_string(number) + ": the line is longer than " + std::to_string(kMaxLineBytes) + " bytes";
             return false;
         }
-        Json line = Json::parse(text, nullptr, false);
+        Json line = Json::parse(buffer.data(), buffer.data() + length, nullptr, false);
         if (line.is_discarded()) {
             if (got == 2) {   // cut short while it was being written
                 session->cut = true;

@@ -414,9 +414,18 @@ int main(int argc, char** argv) {
     run->add_option("--record", o.recordPath,
                     "Write the program's session with its boards to this file, as yarvoctl record does "
                     "(yarvo-sim replay replays it, yarvoctl trace --from shows it)");
-    run->add_option("--replay", o.replayPath)->group("");
-    run->add_option("--timing", o.replayTiming)->check(CLI::IsMember({"recorded", "fast"}))->needs("--replay")->group("");
-    run->add_option("--divergence-status", o.divergenceStatus)->check(CLI::Range(1, 124))->needs("--replay")->group("");
+    const char* replayGroup = "Replay (yarvo-sim replay SESSION ... runs as run --replay SESSION ...)";
+    run->add_option("--replay", o.replayPath, "Answer from this recorded session instead of the firmware model")
+        ->group(replayGroup);
+    run->add_option("--timing", o.replayTiming, "fast (default): answer at once; recorded: not before the recorded time")
+        ->check(CLI::IsMember({"recorded", "fast"}))
+        ->needs("--replay")
+        ->group(replayGroup);
+    run->add_option("--divergence-status", o.divergenceStatus,
+                    "Exit status once the program has left the recording (1-124; default 3)")
+        ->check(CLI::Range(1, 124))
+        ->needs("--replay")
+        ->group(replayGroup);
     CLI::App* replayHelp = app.add_subcommand(
         "replay", "Run PROGRAM with its boards answering from a recorded session (yarvo-sim replay SESSION "
                   "[--timing recorded|fast] [--divergence-status N] [run's options] -- PROGRAM [ARGS...])");

@@ -147,14 +147,23 @@ int printSession(const std::string& path, bool raw, const std::string& output) {
         options.truncate = true;
         if ((fd = yarvo::tools::openOutputFile(output, options, &error)) < 0) throw Failure("trace", error);
     }
+    // Written in pieces of about 64 KiB: a long session's trace is never
+    // held whole.
     std::string text = headerLines(s.header);
-    for (const session::Event& e : s.events) text += eventLines(e, raw);
+    bool written = true;
+    for (const session::Event& e : s.events) {
+        text += eventLines(e, raw);
+        if (text.size() >= 65536) {
+            written = written && session::appendLine(fd, text);
+            text.clear();
+        }
+    }
     if (s.cut) {
         text += "# the session is cut short after line " + std::to_string(s.lines) + " (its last line is incomplete)\n";
     } else if (!s.ended) {
         text += "# the session ends at line " + std::to_string(s.lines) + " before the program's end\n";
     }
-    const bool written = session::appendLine(fd, text);
+    written = written && session::appendLine(fd, text);
     const int err = errno;
     if (fd != STDOUT_FILENO) ::close(fd);
     if (!written) throw Failure("trace", "cannot write the trace: " + std::string(std::strerror(err)));
