@@ -181,6 +181,13 @@ int noteOpen(int fd, const char* path) {
     return remember(fd, path);
 }
 
+FILE* noteStream(FILE* file, const char* path) {
+    const int err = errno;
+    noteOpening(path, file != nullptr ? 0 : err);
+    errno = err;
+    return file;
+}
+
 void report(int fd, const yarvo::wire::TransferBlock& before,
             const yarvo::wire::TransferBlock& after, int result, int err, long long when) {
     if (const int session = sessionDescriptor(); session >= 0) {
@@ -273,20 +280,12 @@ TRACE_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
 
 TRACE_EXPORT FILE* fopen(const char* path, const char* mode) {
     static FopenFn real = next<FopenFn>("fopen");
-    FILE* file = real(path, mode);
-    const int err = errno;
-    noteOpening(path, file != nullptr ? 0 : err);
-    errno = err;
-    return file;
+    return noteStream(real(path, mode), path);
 }
 
 TRACE_EXPORT FILE* fopen64(const char* path, const char* mode) {
     static FopenFn real = next<FopenFn>("fopen64");
-    FILE* file = real(path, mode);
-    const int err = errno;
-    noteOpening(path, file != nullptr ? 0 : err);
-    errno = err;
-    return file;
+    return noteStream(real(path, mode), path);
 }
 
 TRACE_EXPORT int close(int fd) {
