@@ -70,6 +70,7 @@ def main():
     parser = argparse.ArgumentParser()
     for option in ("--sim", "--yarvoctl", "--sim-preload", "--demo", "--reels", "--machine"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--python-module", help="the yarvo module's build directory, where it is built")
     a = parser.parse_args()
     probe = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "machine", "probe.sh")
     subprocess.run(["bash", probe, "--cached", "--quiet", "--sim", a.sim, a.machine], check=True)
@@ -110,6 +111,20 @@ def main():
         rc, out, err = finish(start([a.yarvoctl, "trace", "--from", bad]))
         check("trace --from refuses a bad line with its number", rc == 1 and
               err.strip() == "yarvoctl: trace: %s:3: not a JSON object (bad JSON)" % bad, "rc=%d %r" % (rc, err))
+
+        # A program that closes every descriptor it does not know (close_range
+        # too) and opens a file of its own: the file keeps its own contents.
+        if a.python_module:
+            own = os.path.join(tmp, "own.txt")
+            script = ("import os, sys, yarvo\nyarvo.Board().get_inputs()\nos.closerange(3, 4096)\n"
+                      "with open(sys.argv[1], 'w') as f:\n    yarvo.Board().get_inputs()\n    f.write('mine')\n")
+            rc, out, err = finish(start([a.yarvoctl, "record", "-o", os.path.join(tmp, "closer.jsonl"), "--",
+                                         "/usr/bin/python3", "-c", script, own],
+                                        dict(preload, PYTHONPATH=a.python_module)))
+            with open(own) as f:
+                check("record never writes into a file the program opened", rc == 0 and f.read() == "mine", err)
+        else:
+            SKIPPED.append("record around a program that closes its descriptors: the Python module is not built here")
 
         if not kernel:
             SKIPPED.append("record and replay on the kernel path: " + why)

@@ -26,6 +26,7 @@
 #undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -132,13 +133,41 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
-// The session file, or -1 when tracing.
-int sessionDescriptor() {
-    static const int fd = [] {
+// Whether the session is recorded (yarvoctl record) instead of traced.
+bool recordingSession() {
+    static const bool on = [] {
         const char* path = std::getenv("YARVO_TRACE_SESSION");
-        return path != nullptr && *path != '\0' ? yarvo_trace::openOutput(path) : -1;
+        return path != nullptr && *path != '\0';
     }();
-    return fd;
+    return on;
+}
+
+pthread_mutex_t sessionLock = PTHREAD_MUTEX_INITIALIZER;
+int sessionFd = -1;
+dev_t sessionDevice = 0;
+ino64_t sessionInode = 0;
+
+// Appends a line to the session file.  The descriptor is checked to be that
+// file still before each line: a program may close the descriptors it does
+// not know (close_range() too, which no interposer sees) and open its own
+// in their place; the session is then opened again, and the program's file
+// keeps its own contents.
+void appendSession(const std::string& line) {
+    pthread_mutex_lock(&sessionLock);
+    struct stat64 st;   // 64-bit inode numbers in a 32-bit program too
+    if (sessionFd >= 0 &&
+        (::fstat64(sessionFd, &st) != 0 || st.st_dev != sessionDevice || st.st_ino != sessionInode)) {
+        sessionFd = -1;   // no longer ours: left alone
+    }
+    if (sessionFd < 0) {
+        sessionFd = yarvo_trace::openOutput(std::getenv("YARVO_TRACE_SESSION"));
+        if (sessionFd >= 0 && ::fstat64(sessionFd, &st) == 0) {
+            sessionDevice = st.st_dev;
+            sessionInode = st.st_ino;
+        }
+    }
+    if (sessionFd >= 0) yarvo::session::appendLine(sessionFd, line);
+    pthread_mutex_unlock(&sessionLock);
 }
 
 uint64_t sinceEpochMicros() { return static_cast<uint64_t>(nowNanos() - epochNanos()) / 1000; }
@@ -160,18 +189,15 @@ std::string attributeText(const char* path) {
 // attribute's with the text read.  `err` is 0 when it opened.
 void noteOpening(const char* path, int err) {
     // The board's paths first: opening the session file itself comes here
-    // too, while sessionDescriptor() is being set up.
+    // too, from appendSession() with the session's lock held.
     bool product = false;
     const int node = yarvo::names::boardNode(path);
     const int attribute = node < 0 ? yarvo::names::boardAttribute(path, &product) : -1;
-    if (node < 0 && attribute < 0) return;
-    const int fd = sessionDescriptor();
-    if (fd < 0) return;
+    if ((node < 0 && attribute < 0) || !recordingSession()) return;
     const uint64_t micros = sinceEpochMicros();
-    yarvo::session::appendLine(
-        fd, node >= 0 ? yarvo::session::openLine(micros, static_cast<unsigned>(node), err)
-                      : yarvo::session::attributeLine(micros, static_cast<unsigned>(attribute), product, err,
-                                                      err == 0 ? attributeText(path) : std::string()));
+    appendSession(node >= 0 ? yarvo::session::openLine(micros, static_cast<unsigned>(node), err)
+                            : yarvo::session::attributeLine(micros, static_cast<unsigned>(attribute), product,
+                                                            err, err == 0 ? attributeText(path) : std::string()));
 }
 
 int noteOpen(int fd, const char* path) {
@@ -190,13 +216,12 @@ FILE* noteStream(FILE* file, const char* path) {
 
 void report(int fd, const yarvo::wire::TransferBlock& before,
             const yarvo::wire::TransferBlock& after, int result, int err, long long when) {
-    if (const int session = sessionDescriptor(); session >= 0) {
+    if (recordingSession()) {
         if (fd >= 0 && fd < kTrackedDescriptors && trackingReady.load(std::memory_order_acquire) &&
             boardOf[fd].load(std::memory_order_relaxed) >= 0) {
             const unsigned instance = static_cast<unsigned>(boardOf[fd].load(std::memory_order_relaxed));
-            yarvo::session::appendLine(
-                session, yarvo::session::transferLine(static_cast<uint64_t>(when - epochNanos()) / 1000, instance,
-                                                      before, after, result, err));
+            appendSession(yarvo::session::transferLine(static_cast<uint64_t>(when - epochNanos()) / 1000, instance,
+                                                       before, after, result, err));
         }
         return;
     }
