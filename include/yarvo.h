@@ -338,10 +338,12 @@ public:
      * ReelMsgReelTypeNotFound, ReelMsgReelDataError (the definition is
      * incomplete or invalid, or steps-per-turn is 32768 or more; the reel
      * keeps its configured flag), or the code of a failing board step (the
-     * reel is then left not configured).  Once the type is found, a failure
-     * leaves the reel without a usable definition: every symbol-level
-     * operation on it fails with ReelMsgReelDataError and sends nothing until
-     * a configuration of the reel succeeds. */
+     * reel is then left not configured).  A decode that changed the reel's
+     * definition before it failed, and a failing board step, leave the reel
+     * without a usable definition: every symbol-level operation on it fails
+     * with ReelMsgReelDataError and sends nothing until a configuration of
+     * the reel succeeds.  A failure that changed nothing leaves the
+     * definition as it was. */
     bool VendorConfigureReel(unsigned char reel, char* type);
 
     /* Spins a reel configured from its definition to a symbol, at the
