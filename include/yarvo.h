@@ -222,7 +222,9 @@ public:
 
     /* Opens the first board found among driver instances 0 to 15 (product
      * text "K-Mora Yarvo Board", speed "12" or "480", node opens).  Stores
-     * ReelMsgOk before each probe, so a missing board leaves ReelMsgOk. */
+     * ReelMsgOk before each probe, so a missing board leaves ReelMsgOk.
+     * When no board is found the object holds none, not even one opened
+     * before: later commands fail with ReelMsgTransferFailed. */
     bool Init();
     /* Opens the board whose address (bits 0-2 of input report byte 2) is
      * `address`, searching instances 0 to 7; each candidate's input report is
