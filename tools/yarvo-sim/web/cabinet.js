@@ -392,10 +392,12 @@
     requestAnimationFrame(frame);
   }
 
+  let lastTransfer = 0;   // a stream that reconnects sends the last ones again
   function addTransfers(lines) {
-    for (const [, board, time, ok, text] of lines) {
+    for (const [seq, board, time, ok, text] of lines) {
       const view = boards.get(board);
-      if (!view) continue;
+      if (!view || seq <= lastTransfer) continue;
+      lastTransfer = seq;
       const item = el('li', {class: ok ? 'ok' : 'bad'},
                       el('span', {class: 'time', text: '[' + (time / 1e6).toFixed(6).padStart(12) + '] '}),
                       document.createTextNode(text));
