@@ -35,8 +35,11 @@ def fail(message):
     sys.exit(1)
 
 
+STARTED = time.monotonic()
+
+
 def ok(message):
-    print("ok: " + message)
+    print("ok: %s (%.1f s)" % (message, time.monotonic() - STARTED), flush=True)
 
 
 def browser():
