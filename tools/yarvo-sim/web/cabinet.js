@@ -127,7 +127,7 @@
     const button = el('button', {type: 'button', class: 'input' + (address ? ' address' : ''), 'data-input': n,
                                  'aria-label': inputName(n), 'aria-pressed': 'false'},
                       el('span', {class: 'name', text: inputName(n)}),
-                      el('span', {class: 'detail', text: address ? 'input ' + n + ' · A' + (n - 16) : 'input ' + n}));
+                      el('span', {class: 'detail', text: address ? 'address bit ' + (n - 16) : 'input ' + n}));
     const latch = el('input', {type: 'checkbox', class: 'latch', 'aria-label': 'Latch input ' + n, title: 'latching'});
     if (address) { latch.checked = true; latch.disabled = true; }
     // Press and hold: on while held.  Latching: each press toggles.
@@ -236,7 +236,7 @@
       el('section', {class: 'panel head'}, el('h2', {text: 'Board ' + i}), texts, message),
       reelRow,
       el('div', {class: 'lower'},
-         el('section', {class: 'panel'}, el('h2', {text: 'Inputs'}), inputGrid),
+         el('section', {class: 'panel inputs-panel'}, el('h2', {text: 'Inputs'}), inputGrid),
          el('section', {class: 'panel'}, el('h2', {text: 'Outputs 32-63'}), otherOutputs),
          el('section', {class: 'panel'}, el('h2', {text: 'Faults'}), buildFaults(i)),
          el('section', {class: 'panel wide'}, el('h2', {text: 'Last 200 transfers'}), filter, list)));
