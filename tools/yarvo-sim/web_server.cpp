@@ -202,6 +202,7 @@ void WebView::Impl::run() {
     std::string layoutKey;
     std::shared_ptr<const std::string> layout;
     std::deque<TransferLine> lines;
+    std::shared_ptr<const std::vector<TransferLine>> recent;   // lines, as the frames share them
     Clock::time_point next = Clock::now();
     for (;;) {
         {
@@ -250,23 +251,26 @@ void WebView::Impl::run() {
                                                                              nlohmann::json::error_handler_t::replace)});
             decodedSeq = entry.first;
         }
-        // Keep the last kTransfersKept of each board.
-        std::vector<size_t> count(sim::kInstances, 0);
-        std::vector<TransferLine> kept;
-        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-            if (count[it->board]++ < kTransfersKept) {
-                kept.push_back(*it);
+        if (!fresh.empty() || !recent) {
+            // Keep the last kTransfersKept of each board.
+            std::vector<size_t> count(sim::kInstances, 0);
+            std::vector<TransferLine> kept;
+            for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+                if (count[it->board]++ < kTransfersKept) {
+                    kept.push_back(*it);
+                }
             }
+            std::reverse(kept.begin(), kept.end());
+            lines.assign(kept.begin(), kept.end());
+            recent = std::make_shared<const std::vector<TransferLine>>(std::move(kept));
         }
-        std::reverse(kept.begin(), kept.end());
-        lines.assign(kept.begin(), kept.end());
 
         auto next_frame = std::make_shared<Frame>();
         next_frame->seq = ++seq;
         next_frame->layoutVersion = layoutVersion;
         next_frame->layout = layout;
         next_frame->state = web::encodeState(boards);
-        next_frame->transfers = std::make_shared<const std::vector<TransferLine>>(std::move(kept));
+        next_frame->transfers = recent;
         {
             std::lock_guard<std::mutex> lock(mutex);
             frame = std::move(next_frame);
