@@ -9,7 +9,8 @@
 //
 // This file puts the pieces together: sandbox.h (namespaces and mounts),
 // board_fs.h (the FUSE side), supervise.h (the host's process tree),
-// terminal.h and terminal_view.h (the live view), control_server.h.
+// terminal.h and terminal_view.h (the live view), control_server.h,
+// web_server.h (the browser view).
 #include <fcntl.h>
 #include <unistd.h>
 
