@@ -66,6 +66,7 @@ void Reel::setDefaultStepPeriod(uint8_t units) { defaultPeriod_ = units; }
 
 void Reel::setRampUp(const uint8_t* entries, size_t count) {
     s_.rampUp.assign(entries, entries + count);
+    refresh();
 }
 
 void Reel::setRampDown(const uint8_t* entries, size_t count) {
@@ -248,6 +249,8 @@ void Reel::refresh() {
     const uint64_t toGo = s_.moving && counted_ ? stepsTotal_ - stepIndex_ : 0;
     s_.stepsToGo = toGo > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(toGo);
     s_.stopping = toGo > 0 && toGo <= s_.rampDown.size();
+    s_.stepPeriodMicros = s_.moving ? uint32_t(periodMicros()) : 0;
+    s_.rampingUp = s_.moving && !s_.stopping && stepIndex_ < s_.rampUp.size();
 }
 
 // ---------------------------------------------------------------- status

@@ -62,6 +62,8 @@ struct ReelSnapshot {
     bool hasParameters = false;  // command 51 received
     uint8_t dutyOff = 0, dutyOn = 0;
     uint64_t stepsTaken = 0;     // motor steps since power-up
+    uint32_t stepPeriodMicros = 0;  // period of the step in progress; 0 at rest
+    bool rampingUp = false;      // still taking the ramp-up table's steps
 };
 
 // Everything about a reel, as the test side reads it.

@@ -144,6 +144,11 @@ public:
     // Empty: none.  reset() removes it.
     using TransferObserver = std::function<void(const TransferRecord&)>;
     void setTransferObserver(TransferObserver observer);
+    // More observers beside that one (a view's list of recent transfers, a
+    // recorder), each called the same way.  add gives a handle for remove;
+    // reset() removes them too.
+    unsigned addTransferObserver(TransferObserver observer);
+    void removeTransferObserver(unsigned handle);
 
     // Clock.  Manual by default; advance() moves it, and every board follows
     // when it is next served or looked at.  With real time on, the clock
@@ -180,8 +185,17 @@ private:
     mutable std::mutex logMutex_;
     std::vector<TransferRecord> log_;
     std::atomic<bool> logging_{true};
-    std::shared_ptr<const TransferObserver> observer_;   // read and written atomically
+    // Every observer, read and replaced atomically; changes take turns on
+    // observerMutex_.
+    struct Observers {
+        std::shared_ptr<const TransferObserver> primary;
+        std::vector<std::pair<unsigned, std::shared_ptr<const TransferObserver>>> more;
+    };
+    std::shared_ptr<const Observers> observers_;
+    std::mutex observerMutex_;
+    unsigned nextObserver_ = 1;
     std::atomic<bool> observing_{false};
+    template <class Change> void changeObservers(Change change);
 
     void catchUp(Instance& b, uint64_t now);
     int serve(Instance& b, wire::TransferBlock* block);

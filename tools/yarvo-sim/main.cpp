@@ -9,7 +9,8 @@
 //
 // This file puts the pieces together: sandbox.h (namespaces and mounts),
 // board_fs.h (the FUSE side), supervise.h (the host's process tree),
-// terminal.h and terminal_view.h (the live view), control_server.h.
+// terminal.h and terminal_view.h (the live view), control_server.h,
+// web_server.h (the browser view).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -32,6 +33,7 @@
 #include "supervise.h"
 #include "terminal_view.h"
 #include "transfer_log.h"
+#include "web_server.h"
 
 namespace {
 
@@ -65,6 +67,10 @@ struct RunOptions {
     bool verbose = false;
     bool benchNoop = false;
     std::vector<std::string> program;
+    // The browser view: --web [[HOST:]PORT], --cabinet FILE.
+    bool web = false;
+    std::string webAddress;
+    std::string cabinetPath;
 };
 
 int runWithPreload(RunOptions& o, const std::string& programPath) {
@@ -154,6 +160,17 @@ int runCommand(RunOptions& o) {
         say(error);
         return status;
     }
+    if (o.preload && o.web) {
+        say("--web needs the kernel path: under --preload the boards live inside the program, where "
+            "yarvo-sim cannot see them");
+        return kOwnFailure;
+    }
+    WebSetup webSetup;
+    if (o.web && (!web::parseWebAddress(o.webAddress, &webSetup.address, &error) ||
+                  (!o.cabinetPath.empty() && !webSetup.cabinet.load(o.cabinetPath, &error)))) {
+        say(error);
+        return kOwnFailure;
+    }
     if (o.preload) {
         return runWithPreload(o, programPath);
     }
@@ -235,6 +252,25 @@ int runCommand(RunOptions& o) {
             return kOwnFailure;
         }
         say("control socket " + o.controlPath);
+    }
+    static WebView webView;   // lives until _exit
+    if (o.web) {
+        webSetup.driver = &driver;
+        webSetup.instances = instances;
+        webSetup.labels = &labels;
+        std::string url;
+        const web::WebAddress address = webSetup.address;
+        if (!webView.start(std::move(webSetup), &url, &error)) {
+            terminal.giveBack();
+            control.stop();
+            say(error);
+            return kOwnFailure;
+        }
+        if (!address.loopback) {
+            say("warning: the web view listens on " + address.urlHost() +
+                ", not only on this machine's loopback: anyone who learns its URL can use the cabinet");
+        }
+        say("web view at " + url);
     }
     if (view) {
         say("the program's output goes to " + o.logPath);
@@ -361,6 +397,12 @@ int main(int argc, char** argv) {
     run->add_flag("--bench-noop", o.benchNoop,
                   "Also serve /dev/Kmora_noop, whose ioctl the daemon answers at once: the floor of the "
                   "kernel path, for benchmarks (kernel path only)");
+    run->add_option("--web", o.webAddress,
+                    "Serve the browser view on [HOST:]PORT (default, and port 0: a free port on 127.0.0.1); "
+                    "the URL to open is printed on standard error")
+        ->expected(0, 1);
+    run->add_option("--cabinet", o.cabinetPath,
+                    "Cabinet file (JSON) naming inputs and outputs and the reel types' symbols for the browser view");
     run->add_option("program", o.program, "PROGRAM [ARGS...]")->required();
     run->positionals_at_end();
     run->get_option("--view")->excludes("--no-view");
@@ -381,6 +423,11 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : kOwnFailure;
+    }
+    o.web = run->count("--web") > 0;
+    if (!o.cabinetPath.empty() && !o.web) {
+        std::fprintf(stderr, "yarvo-sim: --cabinet is for the browser view: give --web too\n");
+        return kOwnFailure;
     }
     int code;
     if (run->parsed()) {
