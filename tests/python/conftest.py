@@ -16,18 +16,28 @@ MOVING = 0x01  # bit of status_byte1 while the virtual board's reel turns
 class TransferLog:
     """The virtual board's transfers, one decoded line each, read as they
     are appended; new() gives the lines since the last call, without their
-    time stamps."""
+    time stamps.  yarvo-sim writes the log from a thread of its own, so a
+    line may come a little after the call: new(expect) waits (up to 5 s)
+    for a line holding `expect`."""
 
     def __init__(self, path):
         self.path = path
         self.offset = os.path.getsize(path)
 
-    def new(self):
-        with open(self.path, encoding="utf-8") as f:
-            f.seek(self.offset)
-            text = f.read()
-            self.offset = f.tell()
-        return [line.split("] ", 1)[1] for line in text.splitlines()]
+    def new(self, expect=None):
+        lines = []
+        deadline = time.monotonic() + 5
+        while True:
+            with open(self.path, encoding="utf-8") as f:
+                f.seek(self.offset)
+                text = f.read()
+            # Only whole lines; a line being written is read next time.
+            text = text[:text.rfind("\n") + 1]
+            self.offset += len(text.encode("utf-8"))
+            lines += [line.split("] ", 1)[1] for line in text.splitlines()]
+            if expect is None or any(expect in line for line in lines) or time.monotonic() > deadline:
+                return lines
+            time.sleep(0.01)
 
 
 @pytest.fixture

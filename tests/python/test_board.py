@@ -77,7 +77,7 @@ def test_every_method_reaches_the_board(board, wire):
             assert isinstance(got, result), name
         else:
             assert got == result and type(got) is type(result), name
-        lines = wire.new()
+        lines = wire.new(sent)
         if sent is None:
             assert lines == [], name
         else:
