@@ -397,7 +397,9 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false);
     run->add_option("-c,--control", o.controlPath,
                     "UNIX socket that takes control commands (see yarvo-sim ctl); mode 0600, served to this user and root only");
-    run->add_flag("--view", o.view, "Show the live view (default when standard output is a terminal)");
+    run->add_flag("--view", o.view,
+                  "Show the live view (default when standard output is a terminal); the program's output then goes "
+                  "to the log line by line through a pseudo-terminal, and the program finds YARVO_SIM_VIEW=1 set");
     run->add_flag("--no-view", o.noView, "Do not show the live view");
     run->add_option("--log", o.logPath,
                     "Send the program's output to this file or terminal (default with the view: " +

@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
         "Each run is a new process and the library keeps nothing between runs: reel subcommands\n"
         "take --type T (configure the reel from the reel-definition file) or --declare COUNT\n"
         "(declare reels for step-level use) to configure the reel first.\n"
-        "Exit status: 0 success, 1 operation failed, 2 usage error, 3 check-reels warnings only.");
+        "Exit status: 0 success, 1 operation failed, 2 usage error, 3 check-reels warnings only;\n"
+        "trace: its program's (127 not found, 126 not runnable).  With --json errors are JSON too.");
 
     addBoardCommands(app);
     addReelCommands(app);
