@@ -265,8 +265,13 @@ std::string reelLine(const ReelRow& row) {
         std::snprintf(position, sizeof position, "%4u/%-4u (at %u)", row.position, row.turnLength,
                       row.truePosition);
     }
+    // The column holds 11 characters; a guess keeps its mark when cut.
+    std::string type = typeText(row);
+    if (type.size() > 11 && row.typeSource == TypeSource::Guessed) {
+        type = type.substr(0, 10) + "?";
+    }
     char line[160];
-    std::snprintf(line, sizeof line, "%u  %-11.11s %-19s %-7s %-24s %s", row.reel, typeText(row).c_str(), position,
+    std::snprintf(line, sizeof line, "%u  %-11.11s %-19s %-7s %-24s %s", row.reel, type.c_str(), position,
                   symbolText(row).c_str(), reelFlagsText(row).c_str(), lampsText(row).c_str());
     return line;
 }
