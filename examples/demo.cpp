@@ -184,10 +184,12 @@ Poll pollUntil(milliseconds limit, Tick tick) {
 
 // A block of lines, one per reel.  On a terminal each frame is drawn over
 // the previous one (cursor up, clear line); elsewhere (a log, a pipe) only
-// the final frame is printed, so logs stay short.
+// the final frame is printed, so logs stay short.  Under yarvo-sim's live
+// view (YARVO_SIM_VIEW set) the terminal is a pseudo-terminal copied to a
+// log, so the demo keeps to plain lines there too.
 class LiveView {
 public:
-    LiveView() : terminal_(::isatty(STDOUT_FILENO) != 0) {}
+    LiveView() : terminal_(::isatty(STDOUT_FILENO) != 0 && std::getenv("YARVO_SIM_VIEW") == nullptr) {}
 
     void frame(const std::vector<std::string>& lines) {
         if (terminal_) draw(lines);

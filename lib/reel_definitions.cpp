@@ -20,7 +20,6 @@ namespace {
 using namespace yarvo::format;
 
 constexpr size_t kMaxPathLength = 250;
-constexpr size_t kReelParametersLength = 9;
 
 }  // namespace
 
@@ -90,16 +89,8 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
     // goes up first and comes down again if any board step fails.
     reelConfigured[reel] = true;
 
-    unsigned char request[kReelParametersLength];
-    const unsigned int turnLength = 2u * data->symbolTable.stepsPerTurn;
-    request[0] = reel;
-    yarvo::wire::putBE16(&request[1], turnLength);
-    request[3] = data->params.tabWidth;
-    request[4] = data->params.tabOffset;
-    request[5] = static_cast<unsigned char>(data->params.tabType);
-    request[6] = static_cast<unsigned char>(data->params.positionDetectionMethod);
-    request[7] = static_cast<unsigned char>(data->params.tamperDetectionMethod);
-    request[8] = data->params.errorDeadband;
+    unsigned char request[yarvo::wire::kReelParametersLength];
+    yarvo::wire::putReelParameters(request, reel, 2u * data->symbolTable.stepsPerTurn, data->params);
     unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long responseLength = 0;
 

@@ -2,6 +2,7 @@
 // transfer entry point with fault injection and logging, and the clock.
 #include "virtual_driver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -157,6 +158,8 @@ BoardSnapshot VirtualDriver::snapshot(unsigned instance) {
     for (unsigned r = 0; r < kBoardReels; ++r) {
         s.reels[r] = fw.reel(r).snapshot();
     }
+    const size_t speedLength = std::min(b.speed.find('\n'), sizeof s.speed - 1);
+    b.speed.copy(s.speed, speedLength);
     lock.unlock();
     std::lock_guard<std::mutex> last(b.snapshotMutex);
     b.last = s;

@@ -70,6 +70,7 @@ struct BoardSnapshot {
     uint64_t transfers = 0;         // transfers the board has served
     uint64_t pendingFaults = 0;     // faulted transfers still to come
     ReelSnapshot reels[kBoardReels];
+    char speed[16] = {};            // the speed attribute's text, without its line end (cut to 15 bytes)
 };
 
 class VirtualDriver {

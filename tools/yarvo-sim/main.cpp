@@ -29,6 +29,7 @@
 #include "companion.h"
 #include "control_server.h"
 #include "output_file.h"
+#include "output_relay.h"
 #include "sandbox.h"
 #include "supervise.h"
 #include "terminal_view.h"
@@ -116,22 +117,46 @@ int runWithPreload(RunOptions& o, const std::string& programPath) {
     return errno == ENOENT ? kNotFound : kNotExecutable;
 }
 
-// Reel types and the file that names their symbols, for the view and status.
+// The reel-definition file a host loads when it names none: the library's
+// default name in the working directory (which the host shares), else the
+// example file, installed or in the source tree; "" when there is neither.
+std::string defaultReelFile() {
+    if (::access(kDefaultReelFile, F_OK) == 0) {
+        return kDefaultReelFile;
+    }
+    return yarvo::tools::findCompanion(kDefaultReelFile, YARVO_SIM_EXAMPLES_RELATIVE, YARVO_SIM_EXAMPLES_SOURCE);
+}
+
+// Reel types and the file that names their symbols, for the view and status:
+// the types named with --reel-types, else those the host's set-up matches.
 bool loadLabels(RunOptions& o, ReelLabels* labels, std::string* error) {
     for (const std::string& value : o.reelTypes) {
         if (!labels->assignment.add(value, error)) {
             return false;
         }
     }
-    if (o.reelFile.empty() && !o.reelTypes.empty()) {
-        o.reelFile = kDefaultReelFile;
+    const bool named = !o.reelFile.empty();
+    if (!named) {
+        o.reelFile = defaultReelFile();
     }
     if (o.reelFile.empty()) {
-        return true;
-    }
-    if (!labels->strips.load(o.reelFile, error)) {
+        if (o.reelTypes.empty()) {
+            return true;
+        }
+        *error = std::string("--reel-types needs a reel-definition file: there is no ") + kDefaultReelFile +
+                 " here and no example file; name one with --reel-file FILE";
         return false;
     }
+    if (!labels->strips.load(o.reelFile, error)) {
+        if (named || !o.reelTypes.empty()) {
+            return false;
+        }
+        // A file chosen by default only helps the view: without it, no types.
+        say("the view names no reel types: " + *error);
+        o.reelFile.clear();
+        return true;
+    }
+    labels->matcher = ReelTypeMatcher(labels->strips);
     for (const std::string& type : labels->assignment.namedTypes()) {
         if (labels->strips.find(type) == nullptr) {
             *error = "reel type \"" + type + "\" is not in " + o.reelFile;
@@ -212,6 +237,19 @@ int runCommand(RunOptions& o) {
     }
     const int nullFd = view ? ::open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
     const int errorFd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    // While the view is shown, the program writes to a pseudo-terminal that
+    // is copied to the log line by line (output_relay.h).
+    static OutputRelay relay;
+    int outputFd = logFd;
+    if (view) {
+        if (!relay.start(logFd, STDOUT_FILENO, &error)) {
+            terminal.giveBack();
+            say(error);
+            return kOwnFailure;
+        }
+        outputFd = relay.hostSide();
+        ::setenv(kViewEnvironment, "1", 1);
+    }
 
     // The cabinet: boards in this process's virtual driver, on the wall clock.
     yarvo::sim::VirtualDriver& driver = yarvo::sim::driver();
@@ -246,7 +284,7 @@ int runCommand(RunOptions& o) {
     }
     ControlServer control;
     if (!o.controlPath.empty()) {
-        if (!control.start(o.controlPath, driver, instances, symbolNamer(&labels), &error)) {
+        if (!control.start(o.controlPath, driver, instances, symbolNamer(&labels, driver), &error)) {
             terminal.giveBack();
             say(error);
             return kOwnFailure;
@@ -277,27 +315,33 @@ int runCommand(RunOptions& o) {
     }
 
     Supervisor supervisor;
-    if (!supervisor.prepare(&error) || !supervisor.start(programPath, o.program, nullFd, logFd, errorFd, &error)) {
+    if (!supervisor.prepare(&error) || !supervisor.start(programPath, o.program, nullFd, outputFd, errorFd, &error)) {
         terminal.giveBack();
         control.stop();
         say(error);
         return kOwnFailure;
     }
+    relay.closeHostSide();
+    ViewSetup setup;
+    unsigned shown = instances.front();
     if (view) {
-        ViewSetup setup;
         setup.driver = &driver;
         setup.instances = instances;
         setup.labels = &labels;
         setup.title = o.program[0] + " (pid " + std::to_string(supervisor.program()) + ")";
         setup.logPath = o.logPath;
         setup.controlPath = o.controlPath;
+        setup.reelFile = o.reelFile;
+        setup.selected = &shown;
         runTerminalView(setup, terminal, [&] { return supervisor.running(); }, supervisor.stops());
         if (supervisor.running()) {
             say(*supervisor.stops() > 0 ? "waiting for the program to end (once more to kill it)"
-                                        : "view closed; waiting for the program to end");
+                                        : "view closed; waiting for the program to end; its output goes on to " +
+                                              o.logPath);
         }
     }
     const int code = supervisor.wait();
+    relay.finish(kLogGrace);
     control.stop();
     transferLog.stop(kLogGrace);
     if (transferLog.lost() > 0) {
@@ -308,6 +352,11 @@ int runCommand(RunOptions& o) {
     fs.shutDown();
     if (view || o.verbose) {
         say("the program ended with status " + std::to_string(code));
+    }
+    if (view) {
+        // The view's last frame and each reel's end, left on the terminal.
+        printLastFrame(setup, shown, stdout);
+        say("the program's output is in " + o.logPath);
     }
     return code;
 }
@@ -374,15 +423,19 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     run->add_option("--product", o.cabinet.product,
                     "Product text of every board instead of the real one, to test hosts against wrong boards");
-    run->add_option("--reel-file", o.reelFile,
-                    "Reel-definition file the view takes symbol positions from (default with --reel-types: " +
-                        std::string(kDefaultReelFile) + ")");
+    run->add_option("--reel-file,--reels", o.reelFile,
+                    "Reel-definition file whose reel types the view matches against how the program sets up "
+                    "its reels, and takes symbol positions from (default: the one a host loads, " +
+                        std::string(kDefaultReelFile) + " in the working directory, else the example file)");
     run->add_option("--reel-types", o.reelTypes,
-                    "Reel type of each reel, [B:]TYPE,TYPE,...: reels 0, 1, ... of every board, or of board B")
+                    "Reel type of each reel, [B:]TYPE,TYPE,...: reels 0, 1, ... of every board, or of board B "
+                    "(instead of the type matched)")
         ->allow_extra_args(false);
     run->add_option("-c,--control", o.controlPath,
                     "UNIX socket that takes control commands (see yarvo-sim ctl); mode 0600, served to this user and root only");
-    run->add_flag("--view", o.view, "Show the live view (default when standard output is a terminal)");
+    run->add_flag("--view", o.view,
+                  "Show the live view (default when standard output is a terminal); the program's output then goes "
+                  "to the log line by line through a pseudo-terminal, and the program finds YARVO_SIM_VIEW=1 set");
     run->add_flag("--no-view", o.noView, "Do not show the live view");
     run->add_option("--log", o.logPath,
                     "Send the program's output to this file or terminal (default with the view: " +
