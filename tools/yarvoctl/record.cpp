@@ -15,6 +15,7 @@
 #include "output_file.h"
 #include "session.h"
 #include "trace.h"
+#include "trace_filter.h"
 
 namespace yarvoctl {
 namespace {
@@ -97,8 +98,9 @@ std::string failure(int err) {
 }
 
 // One event as the live trace prints it, for the events the trace knows;
-// attribute reads and node openings in the same form.
-std::string eventLines(const session::Event& e, bool raw) {
+// attribute reads and node openings in the same form.  `notes` learns from
+// firmware versions how to name status fields, as the live trace does.
+std::string eventLines(const session::Event& e, bool raw, yarvo::decode::FirmwareNotes& notes) {
     char stamp[40];
     std::snprintf(stamp, sizeof stamp, "[%12.6f] ", static_cast<double>(e.micros) / 1e6);
     switch (e.kind) {
@@ -116,7 +118,8 @@ std::string eventLines(const session::Event& e, bool raw) {
     case session::Event::Transfer:
         break;
     }
-    std::string text = stamp + boardLabel(e.instance) + " " + yarvo::decode::describe(session::exchangeOf(e)) + "\n";
+    std::string text = stamp + boardLabel(e.instance) + " " +
+                       notes.describe(static_cast<int>(e.instance), session::exchangeOf(e)) + "\n";
     if (raw) {
         text += "    request:  " + yarvo::decode::hex(e.requestBytes(), e.request.size()) + "\n";
         if (e.result == 0) text += "    response: " + yarvo::decode::hex(e.responseBytes(), e.response.size()) + "\n";
@@ -137,9 +140,11 @@ std::string headerLines(const session::Header& h) {
 
 }  // namespace
 
-int printSession(const std::string& path, bool raw, const std::string& output) {
+int printSession(const std::string& path, bool raw, const std::string& output, const std::string& filter) {
     session::Session s;
     std::string error;
+    yarvo::decode::TransferFilter shown;
+    if (!filter.empty() && !shown.parse(filter, &error)) throw Failure("trace", error);
     if (!session::loadSession(path, &s, &error)) throw Failure("trace", error);
     int fd = STDOUT_FILENO;
     if (!output.empty()) {
@@ -151,8 +156,17 @@ int printSession(const std::string& path, bool raw, const std::string& output) {
     // held whole.
     std::string text = headerLines(s.header);
     bool written = true;
+    yarvo::decode::FirmwareNotes notes;
     for (const session::Event& e : s.events) {
-        text += eventLines(e, raw);
+        // A filter picks transfers, as in the live trace: attribute reads and
+        // node openings are left out with it; the program's end stays.
+        if (!filter.empty() && e.kind != session::Event::End) {
+            if (e.kind != session::Event::Transfer) continue;
+            const yarvo::decode::Exchange exchange = session::exchangeOf(e);
+            notes.note(static_cast<int>(e.instance), exchange);
+            if (!shown.shows(static_cast<int>(e.instance), exchange)) continue;
+        }
+        text += eventLines(e, raw, notes);
         if (text.size() >= 65536) {
             written = written && session::appendLine(fd, text);
             text.clear();

@@ -1,5 +1,6 @@
-// trace [--raw] [-o FILE] -- PROGRAM [ARGS...]: runs PROGRAM with the
-// transfer tracer preloaded and returns PROGRAM's exit status.
+// trace [--raw] [-o FILE] [--filter TERMS] -- PROGRAM [ARGS...]: runs
+// PROGRAM with the transfer tracer preloaded and returns PROGRAM's exit
+// status (127 when it is not found, 126 when it cannot be run).
 // trace --from SESSION: the same lines from a recorded session (record.cpp).
 #include <fcntl.h>
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include "companion.h"
 #include "output_file.h"
 #include "trace.h"
+#include "trace_filter.h"
 
 #ifndef YARVO_TRACE_INSTALLED
 #define YARVO_TRACE_INSTALLED ""
@@ -33,6 +35,7 @@ constexpr char kTracerName[] = "libyarvo-trace.so";
 struct TraceArgs {
     bool raw = false;
     std::string output;
+    std::string filter;
     std::vector<std::string> command;
     std::string from;   // --from SESSION
 };
@@ -91,6 +94,7 @@ int runUnderTracer(const std::vector<std::string>& command, long long epoch,
         ::setenv("LD_PRELOAD", preload.c_str(), 1);
         ::setenv("YARVO_TRACE_EPOCH", std::to_string(epoch).c_str(), 1);
         ::unsetenv("YARVO_TRACE_SESSION");
+        ::unsetenv("YARVO_TRACE_FILTER");
         prepareChild();
         ::execvp(argv[0], argv.data());
         const int err = errno;
@@ -111,7 +115,9 @@ int runUnderTracer(const std::vector<std::string>& command, long long epoch,
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (got == static_cast<ssize_t>(sizeof execError)) {
-        throw Failure("trace", "cannot run " + command.front() + ": " + std::strerror(execError));
+        // As a shell (and yarvo-sim) says it: 127 not found, 126 not runnable.
+        throw Failure("trace", "cannot run " + command.front() + ": " + std::strerror(execError), -1,
+                      execError == ENOENT ? 127 : 126);
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -123,7 +129,7 @@ namespace {
 int runTrace(const TraceArgs& a) {
     if (!a.from.empty()) {
         if (!a.command.empty()) throw CLI::ValidationError("trace: --from SESSION takes no PROGRAM");
-        return printSession(a.from, a.raw, a.output);
+        return printSession(a.from, a.raw, a.output, a.filter);
     }
     if (a.command.empty()) throw CLI::ValidationError("trace: PROGRAM [ARGS...] (after --) or --from SESSION is required");
     std::string output;
@@ -142,6 +148,7 @@ int runTrace(const TraceArgs& a) {
         if (a.raw) ::setenv("YARVO_TRACE_RAW", "1", 1); else ::unsetenv("YARVO_TRACE_RAW");
         if (!output.empty()) ::setenv("YARVO_TRACE_OUTPUT", output.c_str(), 1);
         else ::unsetenv("YARVO_TRACE_OUTPUT");
+        if (!a.filter.empty()) ::setenv("YARVO_TRACE_FILTER", a.filter.c_str(), 1);
     });
 }
 
@@ -157,6 +164,18 @@ void addTraceCommand(CLI::App& app) {
     sub->add_flag("--raw", args->raw, "add the request and response bytes");
     sub->add_option("-o,--output", args->output, "write the trace to FILE instead of standard error");
     sub->add_option("--from", args->from, "print a recorded session (yarvoctl record) instead of running a program");
+    sub->add_option("--filter", args->filter,
+                    "print only some transfers: terms separated by commas, COMMAND (e.g. STATUS), reel=N, "
+                    "board=N or failed; a term with a leading '-' leaves out what it matches; terms of one "
+                    "kind are alternatives, kinds must all match (-STATUS: no status polls; "
+                    "SPIN,STOP-AT,reel=2: spins and stops of reel 2)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                yarvo::decode::TransferFilter filter;
+                std::string error;
+                return filter.parse(text, &error) ? std::string() : error;
+            },
+            "FILTER"));
     sub->add_option("program", args->command, "PROGRAM [ARGS...], after --");
     sub->positionals_at_end();
     sub->callback([&ctx, args] { ctx.action = [args] { return runTrace(*args); }; });

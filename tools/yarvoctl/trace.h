@@ -25,8 +25,9 @@ int runUnderTracer(const std::vector<std::string>& command, long long epoch,
                    const std::function<void()>& prepareChild);
 
 // trace --from: the session's events as trace lines (with --raw, the
-// bytes), on standard output or into `output`.
-int printSession(const std::string& path, bool raw, const std::string& output);
+// bytes), on standard output or into `output`; with a `filter`
+// (trace_filter.h), only the transfers it shows.
+int printSession(const std::string& path, bool raw, const std::string& output, const std::string& filter);
 
 // record -o SESSION -- PROGRAM [ARGS...] (record.cpp).
 void addRecordCommand(CLI::App& app);
