@@ -140,6 +140,11 @@ def main():
             logged = [strip.sub("", l) for l in f.read().splitlines()]
         check("trace --from decodes as the transfer log", rc == 0 and from_session == logged and len(logged) > 100,
               "%d from the session, %d logged" % (len(from_session), len(logged)))
+        rc, out, err = finish(start([a.yarvoctl, "trace", "--from", s7, "--filter", "SPIN,reel=3"]))
+        filtered = [strip.sub("", l) for l in out.splitlines() if not l.startswith("#")]
+        wanted = [l for l in logged if l.startswith("Kmora_0 SPIN reel=3 ")]
+        check("trace --from --filter prints the transfers the filter chooses", rc == 0 and filtered == wanted
+              and len(wanted) >= 2, err + "\n".join(filtered))
 
         # A copy cut in the middle of a line about two thirds in.
         cut = os.path.join(tmp, "cut.jsonl")
