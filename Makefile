@@ -130,7 +130,7 @@ clean:
 #                  FUZZ_DIR has one), under valgrind memcheck.
 FUZZ_DIR     ?= build/fuzz
 FUZZ_TIME    ?= 600
-FUZZ_TARGETS ?= reel_file board_replies
+FUZZ_TARGETS ?= reel_file board_replies session
 VALGRIND     ?= valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite --quiet
 
 .PHONY: fuzz memcheck

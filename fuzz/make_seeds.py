@@ -6,7 +6,10 @@ the test suite's (limits, encodings, rejected items).
 board_replies: operation programs in the target's input format (see
 fuzz_board_replies.cpp): per step a reply count, the replies, an operation
 code and its arguments.
+session: session files (tools/common/session.h) of each kind of event,
+one cut in its last line and one with a line the reader refuses.
 """
+import json
 import pathlib
 import struct
 
@@ -164,6 +167,56 @@ def board_reply_seeds():
         (out / name).write_bytes(data)
 
 
+def session_seeds():
+    out = HERE / "corpus" / "session"
+    out.mkdir(parents=True, exist_ok=True)
+
+    def lines(*objects):
+        return "".join(json.dumps(o, separators=(",", ":")) + "\n" for o in objects)
+
+    header = {"format": "yarvo-session", "version": 1, "project": "1.2.0", "library": "14",
+              "recorder": "yarvoctl record", "started": "2026-12-08T13:21:04.512337Z",
+              "boards": [{"board": 0, "product": "K-Mora Yarvo Board\n", "speed": "12\n", "node": 0},
+                         {"board": 2, "product": None, "product_hex": "4b2dff", "speed": None, "node": 13}]}
+
+    def transfer(t, request, response=None, errno=0, **extra):
+        line = {"event": "transfer", "t": t, "board": 0, "request": request}
+        if errno:
+            line.update(result=-1, errno=errno)
+        else:
+            line.update(result=0, response_length=len(response) // 2, response=response)
+        line.update(extra)
+        return line
+
+    discovery = [
+        {"event": "attribute", "t": 702, "board": 0, "name": "product", "text": "K-Mora Yarvo Board\n"},
+        {"event": "attribute", "t": 731, "board": 0, "name": "speed", "text": "12\n"},
+        {"event": "attribute", "t": 740, "board": 1, "name": "product", "errno": 2},
+        {"event": "attribute", "t": 745, "board": 2, "name": "speed", "hex": "ff3132"},
+        {"event": "open", "t": 760, "board": 0, "errno": 0},
+    ]
+    exchanges = [
+        transfer(815, "0a", "0a00594152564f2d53494d20312e30"),
+        transfer(820, "14", "1400000000"),
+        transfer(830, "28030060043200", "2800"),
+        transfer(840, "29000100ec", "2900"),
+        transfer(850, "2f00", "2f0000600000042e00c0"),
+        transfer(860, "2f00", errno=110),
+        transfer(870, "14", "14" * 150, block=[2, 6, 1, 257]),
+        {"event": "transfer", "t": 880, "board": 0, "request": "00" * 512, "block": [3, 6, 900, 257],
+         "result": 0, "response_length": 300, "response": "15" * 300},
+    ]
+    whole = lines(header, *discovery, *exchanges, {"event": "end", "t": 5023112, "status": 0})
+    seeds = {
+        "whole.jsonl": whole,
+        "cut.jsonl": whole[:len(whole) - 30],
+        "bad-line.jsonl": lines(header, *discovery[:2]) + "{\"event\":\"transfer\",\"t\":\n" + lines(*exchanges[:2]),
+    }
+    for name, text in seeds.items():
+        (out / name).write_text(text)
+
+
 if __name__ == "__main__":
     reel_file_seeds()
     board_reply_seeds()
+    session_seeds()

@@ -21,7 +21,7 @@ seconds=$2
 shift 2
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(reel_file board_replies)
+[[ ${#targets[@]} -gt 0 ]] || targets=(reel_file board_replies session)
 
 status=0
 for t in "${targets[@]}"; do
@@ -35,6 +35,7 @@ for t in "${targets[@]}"; do
            -artifact_prefix="$findings/")
   [[ -f $src/$t.dict ]] && options+=(-dict="$src/$t.dict")
   [[ $t == board_replies ]] && options+=(-max_len=4096)
+  [[ $t == session ]] && options+=(-max_len=40000)   # past the longest line a session takes
   rc=0
   "$exe" "${options[@]}" "$corpus" "$src/corpus/$t" >"$log" 2>&1 || rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)

@@ -12,8 +12,6 @@ namespace yarvo::sim {
 
 namespace {
 
-constexpr char kAttributeDirectory[] = "/sys/class/Kmora/";
-
 bool sameFault(const Fault& a, const Fault& b) {
     return a.kind == b.kind && a.value == b.value && a.payload == b.payload;
 }
@@ -53,6 +51,7 @@ void VirtualDriver::reset() {
     }
     logging_.store(true);
     changeObservers([](Observers& o) { o = Observers(); });
+    setInterceptor(nullptr);
 }
 
 void VirtualDriver::plug(unsigned instance) {
@@ -167,29 +166,26 @@ BoardSnapshot VirtualDriver::snapshot(unsigned instance) {
 }
 
 bool VirtualDriver::readAttribute(const char* path, std::string* text) {
-    const size_t n = sizeof kAttributeDirectory - 1;
-    if (path == nullptr || std::strncmp(path, kAttributeDirectory, n) != 0) {
-        return false;
-    }
-    const char* rest = nullptr;
-    const int instance = names::boardNamePrefix(path + n, &rest);
+    bool product = false;
+    const int instance = names::boardAttribute(path, &product);
     if (instance < 0) {
         return false;
     }
-    const bool product = std::strcmp(rest, "/device/product") == 0;
-    const bool speed = std::strcmp(rest, "/device/speed") == 0;
-    if (!product && !speed) {
-        return false;
-    }
     const Instance& b = boards_[static_cast<unsigned>(instance)];
-    std::lock_guard<std::mutex> lock(b.mutex);
-    if (!b.present || !b.plugged) {
-        return false;
+    std::string local;
+    std::string* out = text != nullptr ? text : &local;
+    bool found = false;
+    {
+        std::lock_guard<std::mutex> lock(b.mutex);
+        found = b.present && b.plugged;
+        if (found) {
+            *out = product ? b.product : b.speed;
+        }
     }
-    if (text != nullptr) {
-        *text = product ? b.product : b.speed;
+    if (const std::shared_ptr<Interceptor> through = interceptor()) {
+        found = through->attribute(static_cast<unsigned>(instance), product, found, out);
     }
-    return true;
+    return found;
 }
 
 int VirtualDriver::nodeInstance(const char* path) { return names::boardNode(path); }
@@ -199,11 +195,15 @@ int VirtualDriver::openNode(unsigned instance) {
         return ENOENT;
     }
     const Instance& b = boards_[instance];
-    std::lock_guard<std::mutex> lock(b.mutex);
-    if (!b.present || !b.plugged) {
-        return ENOENT;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(b.mutex);
+        error = !b.present || !b.plugged ? ENOENT : b.nodeOpens ? 0 : EACCES;
     }
-    return b.nodeOpens ? 0 : EACCES;
+    if (const std::shared_ptr<Interceptor> through = interceptor()) {
+        error = through->open(instance, error);
+    }
+    return error;
 }
 
 // The request in `block` answered by the board, under the board's lock:
@@ -290,6 +290,13 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
         record.payload.assign(block->buffer + 1, block->buffer + clampToBuffer(block->requestLength));
     }
 
+    // With an interceptor the request is kept as the host sent it: the
+    // board's answer overwrites the block.
+    const std::shared_ptr<Interceptor> through = instance < kInstances ? interceptor() : nullptr;
+    wire::TransferBlock request;
+    if (through) {
+        request = *block;
+    }
     int error = ENODEV;
     if (instance < kInstances) {
         Instance& b = boards_[instance];
@@ -298,6 +305,9 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
         record.timeMicros = b.time;
         ++b.transfers;
         error = serve(b, block);
+    }
+    if (through) {
+        error = through->transfer(instance, request, block, error);
     }
 
     record.error = error;
@@ -451,6 +461,18 @@ void VirtualDriver::removeTransferObserver(unsigned handle) {
             }
         }
     });
+}
+
+void VirtualDriver::setInterceptor(std::shared_ptr<Interceptor> interceptor) {
+    intercepting_.store(interceptor != nullptr, std::memory_order_release);
+    std::atomic_store(&interceptor_, std::move(interceptor));
+}
+
+std::shared_ptr<Interceptor> VirtualDriver::interceptor() const {
+    if (!intercepting_.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
+    return std::atomic_load(&interceptor_);
 }
 
 void VirtualDriver::advance(std::chrono::microseconds by) {

@@ -73,6 +73,30 @@ struct BoardSnapshot {
     char speed[16] = {};            // the speed attribute's text, without its line end (cut to 15 bytes)
 };
 
+// Stands between the boards and their host: every sysfs read, node opening
+// and transfer passes through it after the board has served it, and what it
+// returns is what the host gets.  A session recorder writes each down as it
+// is; a replay answers from its recording instead, while the board (which
+// the views show) still carries out every command.  Called on the host's
+// thread (the FUSE thread on the kernel path) outside the board's lock, so
+// it may take its time; it may use withBoard() but not the transports'
+// entry points.
+class Interceptor {
+public:
+    virtual ~Interceptor() = default;
+    // A read of the product (or speed) attribute: whether it exists and its
+    // text as the board has them; returns whether the host finds it, with
+    // the text it reads in `text`.
+    virtual bool attribute(unsigned instance, bool product, bool found, std::string* text) = 0;
+    // A node opening: the board's errno (0: it opens); returns the host's.
+    virtual int open(unsigned instance, int error) = 0;
+    // A transfer: `request` is the block as the host sent it, `block` as the
+    // board answered it, `error` the board's errno (0: answered); returns
+    // the host's errno, with the host's answer in `block`.
+    virtual int transfer(unsigned instance, const wire::TransferBlock& request, wire::TransferBlock* block,
+                         int error) = 0;
+};
+
 class VirtualDriver {
 public:
     // Faults are kept as runs of one fault with a count; injecting the same
@@ -145,6 +169,9 @@ public:
     // Empty: none.  reset() removes it.
     using TransferObserver = std::function<void(const TransferRecord&)>;
     void setTransferObserver(TransferObserver observer);
+    // The interceptor (record or replay of a session); null: none.
+    // reset() removes it.
+    void setInterceptor(std::shared_ptr<Interceptor> interceptor);
     // More observers beside that one (a view's list of recent transfers, a
     // recorder), each called the same way.  add gives a handle for remove;
     // reset() removes them too.
@@ -196,6 +223,9 @@ private:
     std::mutex observerMutex_;
     unsigned nextObserver_ = 1;
     std::atomic<bool> observing_{false};
+    std::shared_ptr<Interceptor> interceptor_;            // read and written atomically
+    std::atomic<bool> intercepting_{false};
+    std::shared_ptr<Interceptor> interceptor() const;
     template <class Change> void changeObservers(Change change);
 
     void catchUp(Instance& b, uint64_t now);

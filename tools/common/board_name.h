@@ -55,6 +55,28 @@ inline int boardNode(const char* path) {
     return path != nullptr && std::strncmp(path, kNodeDirectory, n) == 0 ? boardName(path + n) : -1;
 }
 
+// The instance of exactly "/sys/class/Kmora/Kmora_N/device/product" (with
+// *product true) or ".../device/speed" (false), or -1.
+inline int boardAttribute(const char* path, bool* product) {
+    const size_t n = sizeof kClassDirectory - 1;
+    if (path == nullptr || std::strncmp(path, kClassDirectory, n) != 0 || path[n] != '/') {
+        return -1;
+    }
+    const char* rest = nullptr;
+    const int instance = boardNamePrefix(path + n + 1, &rest);
+    if (instance < 0) {
+        return -1;
+    }
+    const bool isProduct = std::strcmp(rest, "/device/product") == 0;
+    if (!isProduct && std::strcmp(rest, "/device/speed") != 0) {
+        return -1;
+    }
+    if (product != nullptr) {
+        *product = isProduct;
+    }
+    return instance;
+}
+
 // How a host reads a board's speed attribute (the library's rule): text
 // beginning "12" is full speed, "480" high speed, anything else neither.
 inline const char* usbSpeedName(const char* text) {

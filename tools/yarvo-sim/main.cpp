@@ -30,7 +30,9 @@
 #include "control_server.h"
 #include "output_file.h"
 #include "output_relay.h"
+#include "replay.h"
 #include "sandbox.h"
+#include "session_recorder.h"
 #include "supervise.h"
 #include "terminal_view.h"
 #include "transfer_log.h"
@@ -68,6 +70,11 @@ struct RunOptions {
     bool verbose = false;
     bool benchNoop = false;
     std::vector<std::string> program;
+    // Record and replay of the program's session (session_recorder.h, replay.h).
+    std::string recordPath;
+    std::string replayPath;
+    std::string replayTiming = "fast";
+    int divergenceStatus = 3;
     // The browser view: --web [[HOST:]PORT], --cabinet FILE.
     bool web = false;
     std::string webAddress;
@@ -168,6 +175,18 @@ bool loadLabels(RunOptions& o, ReelLabels* labels, std::string* error) {
 
 int runCommand(RunOptions& o) {
     std::string error;
+    // A replay serves the recording's boards, on the kernel path only.
+    std::shared_ptr<Replay> replay;
+    const bool cabinetGiven = !o.boards.empty() || !o.cabinet.product.empty();
+    if (!o.replayPath.empty() && !prepareReplay(o.replayPath, o.replayTiming, cabinetGiven, o.preload,
+                                                !o.recordPath.empty(), &replay, &o.boards, &error)) {
+        say(error);
+        return kOwnFailure;
+    }
+    if (o.preload && !o.recordPath.empty()) {
+        say("--record works on the kernel path; under --preload, record with yarvoctl record instead");
+        return kOwnFailure;
+    }
     for (const std::string& text : o.boards) {
         BoardEntry entry;
         if (!parseBoardEntry(text, &entry, &error)) {
@@ -210,8 +229,10 @@ int runCommand(RunOptions& o) {
         for (const std::string& p : problems) {
             std::fprintf(stderr, "  - %s\n", p.c_str());
         }
-        say("--preload runs the program with the in-process LD_PRELOAD transport instead "
-            "(dynamically linked glibc programs only)");
+        if (!replay) {
+            say("--preload runs the program with the in-process LD_PRELOAD transport instead "
+                "(dynamically linked glibc programs only)");
+        }
         return kOwnFailure;
     }
 
@@ -266,6 +287,21 @@ int runCommand(RunOptions& o) {
     std::vector<unsigned> instances;
     for (const BoardEntry& b : effectiveBoards(o.cabinet)) {
         instances.push_back(b.instance);
+    }
+    // The session: the recording answers (replay), or every exchange is
+    // written down (--record).
+    static const auto recorder = std::make_shared<SessionRecorder>();
+    if (replay) {
+        replay->applyBoardTexts();
+        replay->announceDivergence(!view);
+        driver.setInterceptor(replay);
+    } else if (!o.recordPath.empty()) {
+        if (!recorder->start(driver, instances, o.recordPath, &error)) {
+            terminal.giveBack();
+            say(error);
+            return kOwnFailure;
+        }
+        driver.setInterceptor(recorder);
     }
 
     Sandbox sandbox;
@@ -342,6 +378,10 @@ int runCommand(RunOptions& o) {
     }
     const int code = supervisor.wait();
     relay.finish(kLogGrace);
+    // The session's end: the recording's last line.
+    if (!replay && !o.recordPath.empty() && !recorder->finish(code, &error)) {
+        say(error);
+    }
     control.stop();
     transferLog.stop(kLogGrace);
     if (transferLog.lost() > 0) {
@@ -358,7 +398,8 @@ int runCommand(RunOptions& o) {
         printLastFrame(setup, shown, stdout);
         say("the program's output is in " + o.logPath);
     }
-    return code;
+    // The replay's verdict, last, so that the view's frame does not hide it.
+    return replay ? finishReplay(*replay, !view, o.verbose, o.divergenceStatus, code) : code;
 }
 
 // ------------------------------------------------------------ ctl, check
@@ -460,6 +501,41 @@ int main(int argc, char** argv) {
     run->positionals_at_end();
     run->get_option("--view")->excludes("--no-view");
 
+    // Record and replay.  "yarvo-sim replay SESSION ..." is parsed as "run
+    // --replay SESSION ..." (see replayAsRun), so that run's options apply
+    // to a replay too; the replay subcommand below is there for its help.
+    run->add_option("--record", o.recordPath,
+                    "Write the program's session with its boards to this file, as yarvoctl record does "
+                    "(yarvo-sim replay replays it, yarvoctl trace --from shows it)");
+    const char* replayGroup = "Replay (yarvo-sim replay SESSION ... runs as run --replay SESSION ...)";
+    run->add_option("--replay", o.replayPath, "Answer from this recorded session instead of the firmware model")
+        ->group(replayGroup);
+    run->add_option("--timing", o.replayTiming, "fast (default): answer at once; recorded: not before the recorded time")
+        ->check(CLI::IsMember({"recorded", "fast"}))
+        ->needs("--replay")
+        ->group(replayGroup);
+    run->add_option("--divergence-status", o.divergenceStatus,
+                    "Exit status once the program has left the recording (1-124; default 3)")
+        ->check(CLI::Range(1, 124))
+        ->needs("--replay")
+        ->group(replayGroup);
+    CLI::App* replayHelp = app.add_subcommand(
+        "replay", "Run PROGRAM with its boards answering from a recorded session (yarvo-sim replay SESSION "
+                  "[--timing recorded|fast] [--divergence-status N] [run's options] -- PROGRAM [ARGS...])");
+    std::string sessionHelp;
+    replayHelp->add_option("session", sessionHelp, "The session file (yarvoctl record, yarvo-sim run --record)")
+        ->required();
+    replayHelp->add_option("--timing", sessionHelp,
+                           "fast (default): answer at once; recorded: no answer before its recorded time since the start");
+    replayHelp->add_option("--divergence-status", sessionHelp,
+                           "Exit status when the program leaves the recording (1-124; default 3)");
+    std::vector<std::string> programHelp;
+    replayHelp->add_option("program", programHelp, "PROGRAM [ARGS...]");
+    replayHelp->footer(
+        "The session comes first.  Every option of run applies but --board, --speed and --product (the boards\n"
+        "are the recording's) and --preload (no daemon to answer from).  Exit status: the program's own, or\n"
+        "the divergence status once it has left the recording.");
+
     std::string socket;
     std::vector<std::string> words;
     CLI::App* ctl = app.add_subcommand(
@@ -472,8 +548,17 @@ int main(int argc, char** argv) {
     CLI::App* check = app.add_subcommand("check", "Tell which transports work on this machine");
     check->add_option("--preload-library", o.preloadLibraryPath, "Path of libyarvo-sim-preload.so");
 
+    std::vector<std::string> replayArgs = replayAsRun(argc, argv);
+    std::vector<char*> replayArgv;
+    for (std::string& a : replayArgs) {
+        replayArgv.push_back(a.data());
+    }
     try {
-        app.parse(argc, argv);
+        if (replayArgv.empty()) {
+            app.parse(argc, argv);
+        } else {
+            app.parse(static_cast<int>(replayArgv.size()), replayArgv.data());
+        }
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : kOwnFailure;
     }
@@ -483,7 +568,10 @@ int main(int argc, char** argv) {
         return kOwnFailure;
     }
     int code;
-    if (run->parsed()) {
+    if (replayHelp->parsed()) {
+        say("replay: name the session first: yarvo-sim replay SESSION [options] -- PROGRAM [ARGS...]");
+        code = kOwnFailure;
+    } else if (run->parsed()) {
         code = runCommand(o);
     } else if (ctl->parsed()) {
         code = ctlCommand(socket, words);

@@ -10,6 +10,7 @@
 
 #include "codes.h"
 #include "common.h"
+#include "trace.h"
 
 namespace {
 
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
     addReelCommands(app);
     addCheckReelsCommand(app);
     addTraceCommand(app);
+    addRecordCommand(app);
     addCodesCommand(app);
 
     try {

@@ -1,6 +1,7 @@
 // trace [--raw] [-o FILE] [--filter TERMS] -- PROGRAM [ARGS...]: runs
 // PROGRAM with the transfer tracer preloaded and returns PROGRAM's exit
 // status (127 when it is not found, 126 when it cannot be run).
+// trace --from SESSION: the same lines from a recorded session (record.cpp).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "common.h"
 #include "companion.h"
 #include "output_file.h"
+#include "trace.h"
 #include "trace_filter.h"
 
 #ifndef YARVO_TRACE_INSTALLED
@@ -35,6 +37,7 @@ struct TraceArgs {
     std::string output;
     std::string filter;
     std::vector<std::string> command;
+    std::string from;   // --from SESSION
 };
 
 // The tracer: $YARVO_TRACE_LIBRARY, else where the tools find their
@@ -58,7 +61,16 @@ std::string findTracer() {
     return found;
 }
 
-int runTrace(const TraceArgs& a) {
+}  // namespace
+
+long long monotonicNanos() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+int runUnderTracer(const std::vector<std::string>& command, long long epoch,
+                   const std::function<void()>& prepareChild) {
     const std::string tracer = findTracer();
     std::string preload = tracer;
     if (const char* existing = std::getenv("LD_PRELOAD"); existing != nullptr && *existing != '\0') {
@@ -68,27 +80,11 @@ int runTrace(const TraceArgs& a) {
         preload += existing;
     }
 
-    std::string output;
-    if (!a.output.empty()) {
-        std::string error;
-        yarvo::tools::OutputFileOptions options;
-        options.truncate = true;
-        const int fd = yarvo::tools::openOutputFile(a.output, options, &error);
-        if (fd < 0) throw Failure("trace", error);
-        ::close(fd);
-        char* real = ::realpath(a.output.c_str(), nullptr);
-        output = real != nullptr ? real : a.output;
-        std::free(real);
-    }
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long epoch = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-
     // The child reports a failed exec through a pipe that closes on success.
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw Failure("trace", std::strerror(errno));
     std::vector<char*> argv;
-    for (const std::string& word : a.command) argv.push_back(const_cast<char*>(word.c_str()));
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
 
     const pid_t child = ::fork();
@@ -97,11 +93,9 @@ int runTrace(const TraceArgs& a) {
         ::close(pipeFds[0]);
         ::setenv("LD_PRELOAD", preload.c_str(), 1);
         ::setenv("YARVO_TRACE_EPOCH", std::to_string(epoch).c_str(), 1);
-        if (a.raw) ::setenv("YARVO_TRACE_RAW", "1", 1); else ::unsetenv("YARVO_TRACE_RAW");
-        if (!output.empty()) ::setenv("YARVO_TRACE_OUTPUT", output.c_str(), 1);
-        else ::unsetenv("YARVO_TRACE_OUTPUT");
-        if (!a.filter.empty()) ::setenv("YARVO_TRACE_FILTER", a.filter.c_str(), 1);
-        else ::unsetenv("YARVO_TRACE_FILTER");
+        ::unsetenv("YARVO_TRACE_SESSION");
+        ::unsetenv("YARVO_TRACE_FILTER");
+        prepareChild();
         ::execvp(argv[0], argv.data());
         const int err = errno;
         (void)!::write(pipeFds[1], &err, sizeof err);
@@ -122,12 +116,40 @@ int runTrace(const TraceArgs& a) {
     }
     if (got == static_cast<ssize_t>(sizeof execError)) {
         // As a shell (and yarvo-sim) says it: 127 not found, 126 not runnable.
-        throw Failure("trace", "cannot run " + a.command.front() + ": " + std::strerror(execError), -1,
+        throw Failure("trace", "cannot run " + command.front() + ": " + std::strerror(execError), -1,
                       execError == ENOENT ? 127 : 126);
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return kExitFailed;
+}
+
+namespace {
+
+int runTrace(const TraceArgs& a) {
+    if (!a.from.empty()) {
+        if (!a.command.empty()) throw CLI::ValidationError("trace: --from SESSION takes no PROGRAM");
+        return printSession(a.from, a.raw, a.output, a.filter);
+    }
+    if (a.command.empty()) throw CLI::ValidationError("trace: PROGRAM [ARGS...] (after --) or --from SESSION is required");
+    std::string output;
+    if (!a.output.empty()) {
+        std::string error;
+        yarvo::tools::OutputFileOptions options;
+        options.truncate = true;
+        const int fd = yarvo::tools::openOutputFile(a.output, options, &error);
+        if (fd < 0) throw Failure("trace", error);
+        ::close(fd);
+        char* real = ::realpath(a.output.c_str(), nullptr);
+        output = real != nullptr ? real : a.output;
+        std::free(real);
+    }
+    return runUnderTracer(a.command, monotonicNanos(), [&a, &output] {
+        if (a.raw) ::setenv("YARVO_TRACE_RAW", "1", 1); else ::unsetenv("YARVO_TRACE_RAW");
+        if (!output.empty()) ::setenv("YARVO_TRACE_OUTPUT", output.c_str(), 1);
+        else ::unsetenv("YARVO_TRACE_OUTPUT");
+        if (!a.filter.empty()) ::setenv("YARVO_TRACE_FILTER", a.filter.c_str(), 1);
+    });
 }
 
 }  // namespace
@@ -141,6 +163,7 @@ void addTraceCommand(CLI::App& app) {
         "(exit status is PROGRAM's)");
     sub->add_flag("--raw", args->raw, "add the request and response bytes");
     sub->add_option("-o,--output", args->output, "write the trace to FILE instead of standard error");
+    sub->add_option("--from", args->from, "print a recorded session (yarvoctl record) instead of running a program");
     sub->add_option("--filter", args->filter,
                     "print only some transfers: terms separated by commas, COMMAND (e.g. STATUS), reel=N, "
                     "board=N or failed; a term with a leading '-' leaves out what it matches; terms of one "
@@ -153,7 +176,7 @@ void addTraceCommand(CLI::App& app) {
                 return filter.parse(text, &error) ? std::string() : error;
             },
             "FILTER"));
-    sub->add_option("program", args->command, "PROGRAM [ARGS...], after --")->required();
+    sub->add_option("program", args->command, "PROGRAM [ARGS...], after --");
     sub->positionals_at_end();
     sub->callback([&ctx, args] { ctx.action = [args] { return runTrace(*args); }; });
 }

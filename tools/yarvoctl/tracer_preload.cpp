@@ -13,6 +13,10 @@
 //   YARVO_TRACE_OUTPUT  file to append to (default: standard error)
 //   YARVO_TRACE_RAW     "1": add the request and response bytes
 //   YARVO_TRACE_EPOCH   CLOCK_MONOTONIC nanoseconds that time stamps count from
+//   YARVO_TRACE_SESSION session file to append to instead (`yarvoctl record`):
+//                       each board attribute read (fopen or open), node
+//                       opening and transfer becomes one session line
+//                       (tools/common/session.h), and nothing is printed
 //   YARVO_TRACE_FILTER  which transfers to print (trace_filter.h); all when unset
 //
 // The open flags and the output file are handled in trace_output.cpp, which
@@ -23,6 +27,7 @@
 #undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -36,6 +41,7 @@
 
 #include "board_name.h"
 #include "decode.h"
+#include "session.h"
 #include "trace_filter.h"
 #include "trace_output.h"
 #include "wire.h"
@@ -49,6 +55,7 @@ using Open2Fn = int (*)(const char*, int);
 using OpenAtFn = int (*)(int, const char*, int, ...);
 using CloseFn = int (*)(int);
 using IoctlFn = int (*)(int, unsigned long, ...);
+using FopenFn = FILE* (*)(const char*, const char*);
 
 template <class F>
 F next(const char* name) {
@@ -149,8 +156,98 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
+// Whether the session is recorded (yarvoctl record) instead of traced.
+bool recordingSession() {
+    static const bool on = [] {
+        const char* path = std::getenv("YARVO_TRACE_SESSION");
+        return path != nullptr && *path != '\0';
+    }();
+    return on;
+}
+
+pthread_mutex_t sessionLock = PTHREAD_MUTEX_INITIALIZER;
+int sessionFd = -1;
+dev_t sessionDevice = 0;
+ino64_t sessionInode = 0;
+
+// Appends a line to the session file.  The descriptor is checked to be that
+// file still before each line: a program may close the descriptors it does
+// not know (close_range() too, which no interposer sees) and open its own
+// in their place; the session is then opened again, and the program's file
+// keeps its own contents.
+void appendSession(const std::string& line) {
+    pthread_mutex_lock(&sessionLock);
+    struct stat64 st;   // 64-bit inode numbers in a 32-bit program too
+    if (sessionFd >= 0 &&
+        (::fstat64(sessionFd, &st) != 0 || st.st_dev != sessionDevice || st.st_ino != sessionInode)) {
+        sessionFd = -1;   // no longer ours: left alone
+    }
+    if (sessionFd < 0) {
+        sessionFd = yarvo_trace::openOutput(std::getenv("YARVO_TRACE_SESSION"));
+        if (sessionFd >= 0 && ::fstat64(sessionFd, &st) == 0) {
+            sessionDevice = st.st_dev;
+            sessionInode = st.st_ino;
+        }
+    }
+    if (sessionFd >= 0) yarvo::session::appendLine(sessionFd, line);
+    pthread_mutex_unlock(&sessionLock);
+}
+
+uint64_t sinceEpochMicros() { return static_cast<uint64_t>(nowNanos() - epochNanos()) / 1000; }
+
+// An attribute's text for the session, read apart from the program's own
+// stream so as not to disturb it.
+std::string attributeText(const char* path) {
+    static FopenFn real = next<FopenFn>("fopen");
+    std::string text;
+    if (FILE* file = real(path, "r")) {
+        char buffer[yarvo::session::kMaxTextBytes];
+        text.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
+        std::fclose(file);
+    }
+    return text;
+}
+
+// Notes an opening of `path` in the session: a board node's, or a board
+// attribute's with the text read.  `err` is 0 when it opened.
+void noteOpening(const char* path, int err) {
+    // The board's paths first: opening the session file itself comes here
+    // too, from appendSession() with the session's lock held.
+    bool product = false;
+    const int node = yarvo::names::boardNode(path);
+    const int attribute = node < 0 ? yarvo::names::boardAttribute(path, &product) : -1;
+    if ((node < 0 && attribute < 0) || !recordingSession()) return;
+    const uint64_t micros = sinceEpochMicros();
+    appendSession(node >= 0 ? yarvo::session::openLine(micros, static_cast<unsigned>(node), err)
+                            : yarvo::session::attributeLine(micros, static_cast<unsigned>(attribute), product,
+                                                            err, err == 0 ? attributeText(path) : std::string()));
+}
+
+int noteOpen(int fd, const char* path) {
+    const int err = errno;
+    noteOpening(path, fd >= 0 ? 0 : err);
+    errno = err;
+    return remember(fd, path);
+}
+
+FILE* noteStream(FILE* file, const char* path) {
+    const int err = errno;
+    noteOpening(path, file != nullptr ? 0 : err);
+    errno = err;
+    return file;
+}
+
 void report(int fd, const yarvo::wire::TransferBlock& before,
             const yarvo::wire::TransferBlock& after, int result, int err, long long when) {
+    if (recordingSession()) {
+        if (fd >= 0 && fd < kTrackedDescriptors && trackingReady.load(std::memory_order_acquire) &&
+            boardOf[fd].load(std::memory_order_relaxed) >= 0) {
+            const unsigned instance = static_cast<unsigned>(boardOf[fd].load(std::memory_order_relaxed));
+            appendSession(yarvo::session::transferLine(static_cast<uint64_t>(when - epochNanos()) / 1000, instance,
+                                                       before, after, result, err));
+        }
+        return;
+    }
     const yarvo::decode::Exchange e = yarvo::decode::fromBlocks(before, after, result, err);
     const int board = boardInstance(fd);
     firmwareNotes.note(board, e);
@@ -184,7 +281,7 @@ TRACE_EXPORT int open(const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(path, flags, mode), path);
+    return noteOpen(real(path, flags, mode), path);
 }
 
 TRACE_EXPORT int open64(const char* path, int flags, ...) {
@@ -196,17 +293,17 @@ TRACE_EXPORT int open64(const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(path, flags, mode), path);
+    return noteOpen(real(path, flags, mode), path);
 }
 
 TRACE_EXPORT int __open_2(const char* path, int flags) {
     static Open2Fn real = next<Open2Fn>("__open_2");
-    return remember(real(path, flags), path);
+    return noteOpen(real(path, flags), path);
 }
 
 TRACE_EXPORT int __open64_2(const char* path, int flags) {
     static Open2Fn real = next<Open2Fn>("__open64_2");
-    return remember(real(path, flags), path);
+    return noteOpen(real(path, flags), path);
 }
 
 TRACE_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
@@ -218,7 +315,7 @@ TRACE_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(dirfd, path, flags, mode), path);
+    return noteOpen(real(dirfd, path, flags, mode), path);
 }
 
 TRACE_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
@@ -230,7 +327,17 @@ TRACE_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
         mode = va_arg(args, unsigned);
         va_end(args);
     }
-    return remember(real(dirfd, path, flags, mode), path);
+    return noteOpen(real(dirfd, path, flags, mode), path);
+}
+
+TRACE_EXPORT FILE* fopen(const char* path, const char* mode) {
+    static FopenFn real = next<FopenFn>("fopen");
+    return noteStream(real(path, mode), path);
+}
+
+TRACE_EXPORT FILE* fopen64(const char* path, const char* mode) {
+    static FopenFn real = next<FopenFn>("fopen64");
+    return noteStream(real(path, mode), path);
 }
 
 TRACE_EXPORT int close(int fd) {
