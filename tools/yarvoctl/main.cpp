@@ -4,7 +4,7 @@
 //
 // Exit status: 0 success, 1 an operation failed (reported on standard error
 // as "yarvoctl: <operation>: <code name> (<number>)"), 2 usage error,
-// 3 check-reels found warnings but no errors.
+// 3 check-reels found warnings but no errors (soak: cmd_soak.cpp).
 #include <iostream>
 
 #include "codes.h"
@@ -58,13 +58,15 @@ int main(int argc, char** argv) {
         "Each run is a new process and the library keeps nothing between runs: reel subcommands\n"
         "take --type T (configure the reel from the reel-definition file) or --declare COUNT\n"
         "(declare reels for step-level use) to configure the reel first.\n"
-        "Exit status: 0 success, 1 operation failed, 2 usage error, 3 check-reels warnings only.");
+        "Exit status: 0 success, 1 operation failed, 2 usage error, 3 check-reels warnings only\n"
+        "(soak: 1 a reel missed or raised a fault flag, 4 a library call failed).");
 
     addBoardCommands(app);
     addReelCommands(app);
     addCheckReelsCommand(app);
     addTraceCommand(app);
     addCodesCommand(app);
+    addSoakCommand(app);
 
     try {
         app.parse(argc, argv);
