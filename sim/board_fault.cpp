@@ -17,10 +17,7 @@ constexpr long long kMaxJamSteps = 10000000;
 constexpr long long kMaxLostSteps = 10000;
 constexpr unsigned long long kMaxScheduleMicros = 1000000ull * 60 * 60 * 24 * 365;   // a year
 
-const struct {
-    const char* name;
-    uint8_t status;
-} kPowerNames[] = {{"good", kPowerGood}, {"low", kPowerLow}, {"failed", kPowerFailed}};
+const uint8_t kPowerStatuses[] = {kPowerGood, kPowerLow, kPowerFailed};
 
 bool number(const std::string& text, long long min, long long max, const char* what, long long* value,
             std::string* error) {
@@ -58,9 +55,7 @@ void applyBoardFault(Firmware& firmware, const BoardFault& f) {
 }
 
 std::string powerName(uint8_t status) {
-    for (const auto& p : kPowerNames) {
-        if (p.status == status) return p.name;
-    }
+    if (const char* name = powerStatusName(status)) return name;
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", status);
     return text;
@@ -103,9 +98,9 @@ bool parseBoardFault(const std::vector<std::string>& w, BoardFault* fault, std::
     const std::string& name = w.at(0);
     if (name == "power") {
         f.kind = BoardFault::Power;
-        for (const auto& p : kPowerNames) {
-            if (w.at(2) == p.name) {
-                f.value = p.status;
+        for (uint8_t status : kPowerStatuses) {
+            if (w.at(2) == powerStatusName(status)) {
+                f.value = status;
                 *fault = f;
                 return true;
             }

@@ -69,6 +69,11 @@ constexpr uint8_t kPowerGood = 0x01;
 constexpr uint8_t kPowerLow = 0x02;
 constexpr uint8_t kPowerFailed = 0x00;
 
+// "good", "low" or "failed" for those power status bytes, null for others.
+inline const char* powerStatusName(uint8_t status) {
+    return status == kPowerGood ? "good" : status == kPowerLow ? "low" : status == kPowerFailed ? "failed" : nullptr;
+}
+
 // Board status byte values.
 constexpr uint8_t kStatusOk = 0;
 constexpr uint8_t kStatusBadReel = 1;

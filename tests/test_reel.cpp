@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "reel.h"
@@ -240,6 +241,31 @@ TEST(ReelStatus, BytesAndTurnLength) {
 namespace yarvo::sim {
 namespace {
 
+// The reel after `micros` given in one call, and after the same time given
+// in slices shorter than any step, from the start of a skill spin or of a
+// spin of `steps`.
+std::pair<ReelState, ReelState> inOneCallAndInSlices(Reel once, bool skill, int8_t mode, uint16_t steps,
+                                                     uint64_t micros) {
+    Reel sliced = once;
+    for (Reel* r : {&once, &sliced}) skill ? r->startSkill(mode) : r->spin(mode, steps);
+    once.advance(micros);
+    for (uint64_t t = 0; t < micros; t += 37) sliced.advance(std::min<uint64_t>(37, micros - t));
+    return {once.state(), sliced.state()};
+}
+
+void expectSameMotion(const ReelState& a, const ReelState& b) {
+    EXPECT_EQ(a.position, b.position);
+    EXPECT_EQ(a.truePosition, b.truePosition);
+    EXPECT_EQ(a.stepsTaken, b.stepsTaken);
+    EXPECT_EQ(a.moving, b.moving);
+    EXPECT_EQ(a.stepsToGo, b.stepsToGo);
+    EXPECT_EQ(a.synchronised, b.synchronised);
+    EXPECT_EQ(a.tampered, b.tampered);
+    EXPECT_EQ(a.jammed, b.jammed);
+    EXPECT_EQ(a.positionError, b.positionError);
+    EXPECT_EQ(a.indexMissing, b.indexMissing);
+}
+
 // Time given in one call leaves the reel where step-by-step time (slices
 // shorter than any step) leaves it: the stretch at the cruising period that
 // one call covers is taken at once, and the index inside it is found.
@@ -257,18 +283,8 @@ TEST(ReelMotion, AdvanceInOneCallMatchesSmallSlices) {
         once.setDefaultStepPeriod(2);
         if (c.nudge != 0) once.nudge(c.nudge);
         once.armSynchronise(1);
-        Reel sliced = once;
-        for (Reel* r : {&once, &sliced}) c.skill ? r->startSkill(c.mode) : r->spin(c.mode, c.steps);
-        once.advance(c.micros);
-        for (uint64_t t = 0; t < c.micros; t += 37) sliced.advance(std::min<uint64_t>(37, c.micros - t));
-        const ReelState a = once.state(), b = sliced.state();
-        EXPECT_EQ(a.position, b.position);
-        EXPECT_EQ(a.truePosition, b.truePosition);
-        EXPECT_EQ(a.stepsTaken, b.stepsTaken);
-        EXPECT_EQ(a.moving, b.moving);
-        EXPECT_EQ(a.stepsToGo, b.stepsToGo);
-        EXPECT_EQ(a.synchronised, b.synchronised);
-        EXPECT_EQ(a.tampered, b.tampered);
+        const auto [a, b] = inOneCallAndInSlices(once, c.skill, c.mode, c.steps, c.micros);
+        expectSameMotion(a, b);
     }
 }
 
@@ -299,21 +315,11 @@ TEST(ReelMotion, FaultsSeenAlikeInOneCallAndInSmallSlices) {
         const uint8_t params[9] = {0, 0, 96, 0, 0, 0, 0, 0, 3};   // deadband 3
         once.setParameters(params);
         c.fault(once);
-        Reel sliced = once;
-        for (Reel* r : {&once, &sliced}) c.skill ? r->startSkill(c.mode) : r->spin(c.mode, c.steps);
-        once.advance(c.micros);
-        for (uint64_t t = 0; t < c.micros; t += 37) sliced.advance(std::min<uint64_t>(37, c.micros - t));
-        const ReelState a = once.state(), b = sliced.state();
+        const auto [a, b] = inOneCallAndInSlices(once, c.skill, c.mode, c.steps, c.micros);
         EXPECT_GE(a.stepsTaken, 4000u);
         EXPECT_EQ(a.positionError, c.positionError);
         EXPECT_EQ(a.indexMissing, c.indexMissing);
-        EXPECT_EQ(a.stepsTaken, b.stepsTaken);
-        EXPECT_EQ(a.position, b.position);
-        EXPECT_EQ(a.truePosition, b.truePosition);
-        EXPECT_EQ(a.jammed, b.jammed);
-        EXPECT_EQ(a.positionError, b.positionError);
-        EXPECT_EQ(a.indexMissing, b.indexMissing);
-        EXPECT_EQ(a.synchronised, b.synchronised);
+        expectSameMotion(a, b);
     }
 }
 

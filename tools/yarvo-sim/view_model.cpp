@@ -1,6 +1,7 @@
 // The live view's model: board snapshots and the texts drawn from them.
 #include "view_model.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -53,6 +54,8 @@ ReelRow makeReelRow(unsigned reel, const sim::ReelSnapshot& s, uint64_t outputs,
     }
     row.stepsToGo = s.stepsToGo;
     row.stepMode = s.stepMode;
+    row.faults = sim::reelFaultText(s);
+    std::replace(row.faults.begin(), row.faults.end(), ',', ' ');
     return row;
 }
 
@@ -70,6 +73,9 @@ BoardFrame captureBoard(sim::VirtualDriver& driver, unsigned instance, const Sym
         const SymbolStrip* strip = type.empty() ? nullptr : strips.find(type);
         frame.reels[r] = makeReelRow(r, board.reels[r], frame.outputs, strip, type);
     }
+    frame.power = board.power;
+    frame.timeMicros = board.timeMicros;
+    frame.timeScale = driver.clock().scale();
     return frame;
 }
 
@@ -95,7 +101,7 @@ std::string reelFlagsText(const ReelRow& row) {
     if (row.tampered) {
         text += " TAMPERED";
     }
-    return text;
+    return text + row.faults;
 }
 
 std::string symbolText(const ReelRow& row) {

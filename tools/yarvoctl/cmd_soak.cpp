@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "codes.h"
+#include "firmware.h"
 #include "numbers.h"
 #include "common.h"
 #include "output_file.h"
@@ -84,8 +85,8 @@ std::string msText(double ms) {
 }
 
 std::string powerText(const soak::Report& report, uint32_t power) {
-    if (!report.virtualFirmware) return std::to_string(power);
-    return power == 0x01 ? "good" : power == 0x02 ? "low" : power == 0x00 ? "failed" : hexWord(power, 2);
+    const char* name = report.virtualFirmware ? yarvo::sim::powerStatusName(uint8_t(power)) : nullptr;
+    return name != nullptr ? std::string(name) : std::to_string(power);
 }
 
 // What the reel's misses and flags were, e.g. "position error x3, counter moved at the index x1".

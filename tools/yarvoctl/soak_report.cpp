@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "firmware.h"   // the virtual board's status flags
+#include "firmware.h"   // the virtual board's power names and status flags
 
 namespace yarvoctl {
 
@@ -67,7 +67,7 @@ struct Series {
     std::vector<bool> misses;
 };
 
-std::string plot(const std::string& title, const std::string& unit, const Series& s,
+std::string plot(const std::string& title, const std::string& unit, const std::string& across, const Series& s,
                  const std::vector<double>& levels) {
     double lo = 0, hi = 1;
     for (double v : s.values) {
@@ -105,7 +105,7 @@ std::string plot(const std::string& title, const std::string& unit, const Series
     svg += "<text x=\"" + number(kLeft + w) + "\" y=\"" + number(kHeight - 10) +
            "\" class=\"axis\" text-anchor=\"end\">" + std::to_string(s.values.size()) + "</text>";
     svg += "<text x=\"" + number(kLeft + w / 2) + "\" y=\"" + number(kHeight - 10) +
-           "\" class=\"axis\" text-anchor=\"middle\">spin</text>";
+           "\" class=\"axis\" text-anchor=\"middle\">" + escape(across) + "</text>";
     svg += "<text x=\"14\" y=\"" + number(kTop + h / 2) + "\" class=\"axis\" text-anchor=\"middle\" transform=\"rotate(-90 14 " +
            number(kTop + h / 2) + ")\">" + escape(unit) + "</text>";
     if (!s.values.empty()) {
@@ -117,7 +117,8 @@ std::string plot(const std::string& title, const std::string& unit, const Series
         for (size_t i = 0; i < s.values.size(); ++i) {
             if (s.misses[i]) {
                 svg += "<circle cx=\"" + number(x(i), 1) + "\" cy=\"" + number(y(s.values[i]), 1) +
-                       "\" r=\"3\" class=\"miss\"><title>spin " + std::to_string(i + 1) + ": miss</title></circle>";
+                       "\" r=\"3\" class=\"miss\"><title>" + escape(across) + " " + std::to_string(i + 1) +
+                       ": miss</title></circle>";
             }
         }
     }
@@ -132,12 +133,17 @@ std::string reelSection(const soak::Report& report, const soak::ReelReport& r) {
     const soak::StopTimes t = soak::stopTimes(r);
     int least = 0, greatest = 0;
     soak::offsetSpread(r, &least, &greatest);
-    Series stop, offset;
-    std::vector<const soak::Rest*> misses;
-    unsigned moved = 0;
+    Series stop, offset, drift;
+    std::vector<std::pair<const soak::Rest*, unsigned>> misses;   // with the spins before it
+    unsigned moved = 0, spins = 0;
     for (const soak::Rest& rest : r.rests) {
-        if (rest.miss && misses.size() < kMissesListed) misses.push_back(&rest);
+        spins += rest.kind == soak::Rest::Spin;
+        if (rest.miss && misses.size() < kMissesListed) misses.push_back({&rest, spins});
         moved += rest.kind == soak::Rest::Resync && unsigned(std::abs(rest.moved)) > r.limit;
+        if (rest.kind == soak::Rest::Resync) {
+            drift.values.push_back(rest.moved);
+            drift.misses.push_back(rest.miss);
+        }
         if (rest.kind != soak::Rest::Spin) continue;
         stop.values.push_back(rest.stopMs);
         stop.misses.push_back(rest.miss);
@@ -169,16 +175,19 @@ std::string reelSection(const soak::Report& report, const soak::ReelReport& r) {
     html += row("offset at rest (half steps), least to greatest",
                 std::to_string(least) + " to " + std::to_string(greatest) + " (limit " + std::to_string(r.limit) + " either way)",
                 std::max(-least, greatest) > int(r.limit));
-    html += "</table><h3>Stop time of each spin</h3>" + plot("stop time of each spin", "ms", stop, {});
-    html += "<h3>Offset at rest of each spin</h3>" +
-            plot("offset at rest of each spin", "half steps", offset, {-double(r.limit), double(r.limit)});
+    const std::vector<double> limits{-double(r.limit), double(r.limit)};
+    html += "</table><h3>Stop time of each spin</h3>" + plot("stop time of each spin", "ms", "spin", stop, {});
+    html += "<h3>Offset at rest of each spin, by the board's counter</h3>" +
+            plot("offset at rest of each spin", "half steps", "spin", offset, limits);
+    html += "<h3>How far each synchronisation moved the counter (steps the counter and the reel parted by)</h3>" +
+            plot("counter moved at each synchronisation", "half steps", "synchronisation", drift, limits);
     if (!misses.empty()) {
-        html += "<h3>First misses</h3><table class=\"misses\"><tr><th>#</th><th>what</th><th>aimed at</th>"
+        html += "<h3>First misses</h3><table class=\"misses\"><tr><th>what</th><th>aimed at</th>"
                 "<th>rested on</th><th>offset</th><th>moved at the index</th><th>flags</th></tr>";
-        for (const soak::Rest* m : misses) {
-            const size_t index = size_t(m - r.rests.data()) + 1;
-            html += "<tr><td>" + std::to_string(index) + "</td><td>" +
-                    (m->kind == soak::Rest::Spin ? "spin at speed " + std::to_string(m->speed) : std::string("synchronisation")) +
+        for (const auto& [m, spin] : misses) {
+            html += "<tr><td>" +
+                    (m->kind == soak::Rest::Spin ? "spin " + std::to_string(spin) + " at speed " + std::to_string(m->speed)
+                                                 : "synchronisation after spin " + std::to_string(spin)) +
                     (m->timedOut ? ", did not stop in time" : "") + "</td><td>symbol " + std::to_string(m->target) +
                     "</td><td>symbol " + std::to_string(m->symbol) + "</td><td>" + std::to_string(m->offset) + "</td><td>" +
                     (m->kind == soak::Rest::Spin ? "-" : std::to_string(m->moved)) + "</td><td>" +
@@ -194,7 +203,8 @@ const char kStyle[] =
     "h1{font-size:24px;margin:0 0 4px}h2{font-size:19px;margin:28px 0 8px;border-top:1px solid #ccc;padding-top:16px}"
     "h3{font-size:14px;margin:14px 0 4px;color:#555}"
     "table{border-collapse:collapse;margin:6px 0}th,td{text-align:left;padding:3px 10px 3px 0;vertical-align:top}"
-    "table.facts th{font-weight:normal;color:#555}table.misses td,table.misses th{border-bottom:1px solid #ddd;font-size:13px}"
+    "table.facts th{font-weight:normal;color:#555}table.overview{margin-top:14px}"
+    "table.overview th,table.overview td{border-bottom:1px solid #ddd;padding-right:18px}table.misses td,table.misses th{border-bottom:1px solid #ddd;font-size:13px}"
     ".good{color:#186a2e;font-weight:bold}.bad{color:#b3261e;font-weight:bold}.type{color:#555;font-weight:normal}"
     ".verdict{font-size:18px;margin:10px 0}"
     "svg .frame{fill:#fafafa;stroke:#bbb}svg .series{fill:none;stroke:#2f5fa7;stroke-width:1}"
@@ -214,11 +224,26 @@ std::string soakReportHtml(const soak::Report& report) {
     html += kStyle;
     html += "</style></head><body><h1>Reel soak</h1><p class=\"verdict\">" + verdict + "</p><table class=\"facts\">";
     html += row("firmware", report.firmware);
+    const auto power = [&report](uint32_t p) {
+        const char* name = report.virtualFirmware ? yarvo::sim::powerStatusName(uint8_t(p)) : nullptr;
+        return name != nullptr ? std::string(name) : std::to_string(p);
+    };
+    html += row("power status at the start and at the end", power(report.powerAtStart) + ", " + power(report.powerAtEnd),
+                report.virtualFirmware && (report.powerAtStart != yarvo::sim::kPowerGood ||
+                                           report.powerAtEnd != yarvo::sim::kPowerGood));
     html += row("reels", std::to_string(report.reels.size()) + ", " + std::to_string(report.spins) + " spins each");
     html += row("seed (repeats the same targets and speeds)", std::to_string(report.seed));
     html += row("a miss", "a rest off the aimed symbol by more than the limit (half the smallest gap between "
                           "neighbouring symbols), a counter the synchronisation moves by more than the limit" +
                           std::string(report.virtualFirmware ? ", or a fault flag of the board" : ""));
+    html += "</table><table class=\"overview\"><tr><th>reel</th><th>type</th><th>spins</th><th>misses</th>"
+            "<th>median stop</th><th></th></tr>";
+    for (const soak::ReelReport& r : report.reels) {
+        html += "<tr><td><a href=\"#reel-" + std::to_string(r.reel) + "\">" + std::to_string(r.reel) + "</a></td><td>" +
+                escape(r.type) + "</td><td>" + std::to_string(r.spins) + "</td><td" + (r.misses ? " class=\"bad\"" : "") +
+                ">" + std::to_string(r.misses) + "</td><td>" + number(soak::stopTimes(r).median, 1) + " ms</td><td>" +
+                (r.clean() ? "<span class=\"good\">clean</span>" : "<span class=\"bad\">not clean</span>") + "</td></tr>";
+    }
     html += "</table>";
     for (const soak::ReelReport& r : report.reels) html += reelSection(report, r);
     return html + "</body></html>\n";
