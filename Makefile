@@ -4,6 +4,10 @@
 #                  virtual board's preload library, yarvo-demo) and run
 #                  yarvo-demo against a virtual board (its reels configured
 #                  from the example reel-definition file)
+#   make cabinet   deps, build yarvo-sim and yarvo-demo, then play the demo
+#                  (yarvo-demo --play) in the browser view: yarvo-sim --web
+#                  with the demo's cabinet file prints the URL to open
+#                  (WEB=[HOST:]PORT picks the address; default a free port)
 #   make test      deps + build, then run the whole suite with ctest
 #   make deps      install missing Debian packages (as root), or print the
 #                  apt-get line to run and fail
@@ -61,6 +65,14 @@ test: build
 	/usr/bin/python3 tests/machine/skips.py $(BUILD_DIR)/ctest-junit.xml "make test"; \
 	echo "make test: test suite wall time $$(awk -v s=$$start -v e=$$end 'BEGIN { printf "%.1f", e - s }') s"; \
 	exit $$status
+
+# The demo as a game in the browser view; the URL line comes first.
+CABINET_TYPES := classic-12,classic-12,classic-20,deluxe-22,deluxe-22
+.PHONY: cabinet
+cabinet: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target yarvo-sim yarvo-demo
+	$(SIM) run --no-view --web $(WEB) --cabinet examples/demo-cabinet.json --reel-file $(REELS) \
+	  --reel-types $(CABINET_TYPES) -- $(abspath $(DEMO)) --play --reels $(REELS)
 
 demo: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target yarvo-demo yarvo-sim-preload

@@ -13,12 +13,14 @@
 #   6        `make test` on the same build, its wall-time line
 #   7        yarvo-bench-idle: the first transfer after an hour of idle time on
 #            the virtual clock, eight reels skill-spinning at 100 us a step
+#   8        the browser view: yarvo-sim --web with 8 boards x 8 reels turning,
+#            streamed to three clients (bench/web-bench.py), on the kernel path
 #
 # Each program's own output goes to BUILD_DIR/bench-results/, next to the
 # "key value" files the table is made from.
 #
-# Environment: BENCH_CABINET_SECONDS (default 10), BENCH_SKIP_TESTS=1 leaves
-# item 6 out (for a quick look).
+# Environment: BENCH_CABINET_SECONDS and BENCH_WEB_SECONDS (default 10),
+# BENCH_SKIP_TESTS=1 leaves item 6 out (for a quick look).
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -91,6 +93,19 @@ if [[ -z $kernel_skip ]]; then
 fi
 [[ -n $kernel_skip ]] && say "item 3 not measured: $kernel_skip"
 
+# ------------------------------------------------------------ 8
+web_skip=$kernel_skip
+[[ -z $web_skip && ! -x $build/bench/yarvo-bench-web-host ]] && web_skip="yarvo-bench-web-host is not built"
+if [[ -z $web_skip ]]; then
+  say "item 8: the browser view, 8 x 8 reels to three clients (${BENCH_WEB_SECONDS:-10} s, and half that idle)"
+  if ! /usr/bin/python3 "$root/bench/web-bench.py" "$sim" "$build/bench/yarvo-bench-web-host" \
+         "$root/examples/tamso-reel-definitions.xml" "$out/web.txt" "${BENCH_WEB_SECONDS:-10}" > "$out/web.log" 2>&1; then
+    web_skip="web-bench.py failed: $(tail -n 1 "$out/web.log")"
+    status=1
+  fi
+fi
+[[ -n $web_skip ]] && say "item 8 not measured: $web_skip"
+
 # ------------------------------------------------------------ 6
 if [[ ${BENCH_SKIP_TESTS:-0} != 1 ]]; then
   say "item 6: make test PRESET=$preset (the whole suite)"
@@ -109,7 +124,7 @@ fi
 # ------------------------------------------------------------ the table
 cat "$out"/*.txt > "$out/all.txt" 2>/dev/null || true
 echo
-awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$kernel_skip" \
+awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$kernel_skip" -v wskip="$web_skip" \
     -v tskip="${BENCH_SKIP_TESTS:+BENCH_SKIP_TESTS is set}" \
     -v when="$(date -u '+%Y-%m-%d %H:%M UTC')" '
   { v[$1] = $2; w[$1] = $3; x[$1] = $4; y[$1] = $5 }
@@ -163,6 +178,15 @@ awk -v machine="$machine" -v load="$load_before" -v preset="$preset" -v kskip="$
           "-", "under 1 ms", verdict(worst < 1e6))
     } else row("7", "first transfer after 1 h idle, 8 reels skill-spinning", "-", "-", "under 1 ms",
                "not measured: yarvo-bench-idle failed (idle.log)")
+    if (have("web.percent")) {
+      row("8", "browser view, 8 x 8 reels to 3 clients: CPU / wall",
+          sprintf("%.0f ms / %.1f s", v["web.cpu_ms"], v["web.seconds"]),
+          sprintf("%.2f %%", v["web.percent"]), "under 5 %", verdict(v["web.percent"] < 5))
+      row("8", "browser view: per client, 30 updates/s",
+          sprintf("%.0f kB/s, %.1f/s", v["web.bytes_per_s"] / 1000, v["web.updates_per_s"]),
+          "-", "(reported)", sprintf("-  (no viewer: %.2f %%)", v["web.idle_percent"]))
+    } else row("8", "browser view, 8 x 8 reels to 3 clients", "-", "-", "under 5 %",
+               "not measured: " (wskip != "" ? wskip : "no result (web.log)"))
     if (have("tests.wall_s")) {
       what = "test suite wall time (make test)"
       if ("tests.count" in v) what = sprintf("test suite wall time, %d tests (make test)", v["tests.count"])

@@ -117,6 +117,7 @@ struct Options {
     std::string reelFile = defaultReelFile();
     uint32_t seed = 0;
     bool seedGiven = false;
+    bool play = false;
 };
 
 bool failed(Yarvo& board, const char* operation) {
@@ -183,10 +184,12 @@ Poll pollUntil(milliseconds limit, Tick tick) {
 
 // A block of lines, one per reel.  On a terminal each frame is drawn over
 // the previous one (cursor up, clear line); elsewhere (a log, a pipe) only
-// the final frame is printed, so logs stay short.
+// the final frame is printed, so logs stay short.  Under yarvo-sim's live
+// view (YARVO_SIM_VIEW set) the terminal is a pseudo-terminal copied to a
+// log, so the demo keeps to plain lines there too.
 class LiveView {
 public:
-    LiveView() : terminal_(::isatty(STDOUT_FILENO) != 0) {}
+    LiveView() : terminal_(::isatty(STDOUT_FILENO) != 0 && std::getenv("YARVO_SIM_VIEW") == nullptr) {}
 
     void frame(const std::vector<std::string>& lines) {
         if (terminal_) draw(lines);
@@ -541,11 +544,141 @@ bool playSkillStop(Yarvo& board) {
     return true;
 }
 
+// ------------------------------------------------------------ --play
+
+// The demo as a small game on the cabinet's buttons (yarvo-demo --play,
+// e.g. in yarvo-sim's browser view): Start spins the five reels, the stop
+// buttons stop them early by skill, and the lamps light a winning row.
+constexpr unsigned kStartInput = 8;
+constexpr unsigned kFirstStopInput = 9;            // 9-13 stop reels 0-4
+constexpr milliseconds kPlayPoll(20);
+constexpr milliseconds kAutoStop(1600);            // reel 0 stops by itself this long after Start
+constexpr milliseconds kStopStagger(400);          // each reel to the right later
+// A row wins when three or more reels from the left show the same kind of
+// symbol; symbol i is of kind i % 4 (the demo's cabinet file labels them).
+constexpr unsigned kKinds = 4;
+constexpr const char* kKindNames[kKinds] = {"SEVEN", "BAR", "CHERRY", "BELL"};
+constexpr const char* kRowNames[3] = {"top", "middle", "bottom"};
+
+struct PlayReel {
+    bool started = false, stopOrdered = false, skillStopped = false;
+    unsigned target = 0;
+    Clock::time_point startAt, stopAt;
+};
+
+// Presses since the last poll: inputs now on that were off, and (through
+// the changed-inputs latch) presses that came and went between two polls.
+bool readPresses(Yarvo& board, uint32_t* previous, uint32_t* presses) {
+    unsigned short low = 0, changed = 0;
+    unsigned char high = 0;
+    if (!board.GetInputs(&low, &high)) return failed(board, "GetInputs");
+    if (!board.GetChangedInputs(&changed)) return failed(board, "GetChangedInputs");
+    const uint32_t now = low | (uint32_t(high) << 16);
+    *presses = (now & ~*previous) | (changed & ~now & ~*previous);
+    *previous = now;
+    return true;
+}
+
+// The symbols a reel shows in its three rows when it rests on `symbol`:
+// the next symbol above the window's middle, the previous one below.
+unsigned rowSymbol(unsigned symbol, unsigned row, unsigned symbols) {
+    return (symbol + symbols + 1 - row) % symbols;
+}
+
+// Lights the lamps of the winning rows and says what the round showed.
+bool scoreRound(Yarvo& board, unsigned round) {
+    unsigned shown[kGameReelCount];
+    for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+        KReelStatusEx status = {};
+        if (!board.VendorGetReelStatus(reelNumber(reel), &status)) return failed(board, "VendorGetReelStatus");
+        shown[reel] = status.nearestSymbol;
+    }
+    unsigned lamps = 0;
+    std::string result;
+    for (unsigned row = 0; row < 3; ++row) {
+        const unsigned kind = rowSymbol(shown[0], row, kGameReels[0].symbols) % kKinds;
+        unsigned run = 1;
+        while (run < kGameReelCount && rowSymbol(shown[run], row, kGameReels[run].symbols) % kKinds == kind) ++run;
+        if (run < 3) continue;
+        for (unsigned reel = 0; reel < run; ++reel) lamps |= 1u << (4 * reel + row);
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%u x %s on the %s row", result.empty() ? "" : ", ", run,
+                      kKindNames[kind], kRowNames[row]);
+        result += text;
+    }
+    if (lamps != 0 && !board.ModifyOutputs(0, lamps, 0, 0)) return failed(board, "ModifyOutputs");
+    std::printf("round %u: symbols", round);
+    for (unsigned reel = 0; reel < kGameReelCount; ++reel) std::printf(" %u", shown[reel]);
+    std::printf(": %s\n", result.empty() ? "no win" : ("win, " + result).c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+bool playCabinet(Yarvo& board, uint32_t seed) {
+    std::printf("\nplaying (seed %lu): input %u starts a round, inputs %u-%u stop reels 0-%u early; "
+                "Ctrl-C ends\n", static_cast<unsigned long>(seed), kStartInput, kFirstStopInput,
+                kFirstStopInput + kGameReelCount - 1, kGameReelCount - 1);
+    std::fflush(stdout);
+    std::mt19937 random(seed);
+    uint32_t inputs = 0, presses = 0;
+    if (!readPresses(board, &inputs, &presses)) return false;   // the state before play
+    PlayReel reels[kGameReelCount];
+    bool spinning = false;
+    unsigned round = 0;
+    unsigned allLamps = 0;
+    for (unsigned reel = 0; reel < kGameReelCount; ++reel) allLamps |= 7u << (4 * reel);
+    for (;;) {
+        std::this_thread::sleep_for(kPlayPoll);
+        if (!readPresses(board, &inputs, &presses)) return false;
+        const Clock::time_point now = Clock::now();
+        if (!spinning && (presses >> kStartInput & 1u) != 0) {
+            if (!board.ModifyOutputs(0, 0, 0, allLamps)) return failed(board, "ModifyOutputs");
+            ++round;
+            for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+                PlayReel& r = reels[reel];
+                r = PlayReel();
+                r.target = static_cast<unsigned>(random() % kGameReels[reel].symbols);
+                r.startAt = now + reel * kStagger;
+                r.stopAt = now + kAutoStop + reel * kStopStagger;
+            }
+            spinning = true;
+        }
+        if (!spinning) continue;
+        bool allStopped = true;
+        for (unsigned reel = 0; reel < kGameReelCount; ++reel) {
+            PlayReel& r = reels[reel];
+            const unsigned char n = reelNumber(reel);
+            if (!r.started && now >= r.startAt) {
+                if (!board.VendorSpinReelStartSkill(n, kGameReels[reel].speed)) {
+                    return failed(board, "VendorSpinReelStartSkill");
+                }
+                r.started = true;
+            }
+            if (r.started && !r.stopOrdered && (presses >> (kFirstStopInput + reel) & 1u) != 0) {
+                if (!board.VendorSpinReelStopSkill(n)) return failed(board, "VendorSpinReelStopSkill");
+                r.stopOrdered = r.skillStopped = true;
+            } else if (r.started && !r.stopOrdered && now >= r.stopAt) {
+                if (!board.VendorStopReelSpinAtPosition(n, r.target)) {
+                    return failed(board, "VendorStopReelSpinAtPosition");
+                }
+                r.stopOrdered = true;
+            }
+            KReelStatus status = {};
+            if (!board.GetReelStatus(n, &status)) return failed(board, "GetReelStatus");
+            allStopped = allStopped && r.stopOrdered && !isMoving(status.statusByte1);
+        }
+        if (allStopped) {
+            spinning = false;
+            if (!scoreRound(board, round)) return false;
+        }
+    }
+}
+
 // ------------------------------------------------------------ options
 
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: %s [--address N] [--reels FILE] [--seed N]\n"
+                 "usage: %s [--address N] [--reels FILE] [--seed N] [--play]\n"
                  "  Opens a K-Mora Yarvo Board (the first found, or the one at address N,\n"
                  "  0-15), shows its versions, power status and inputs, and switches the\n"
                  "  lamps of reels 0-%u and a few outputs.  Then it configures reels 0-%u\n"
@@ -554,6 +687,11 @@ void usage(std::FILE* to) {
                  "  spins them by steps, plays a round of the reel game with random\n"
                  "  targets (seed N, default from the clock) and a skill stop, and checks\n"
                  "  where every reel rests.\n"
+                 "  With --play it configures the reels and then plays on the cabinet's\n"
+                 "  buttons until stopped: input 8 (Start) spins the five reels to random\n"
+                 "  symbols, inputs 9-13 stop reels 0-4 early by skill stop, and the\n"
+                 "  lamps light a row where three or more reels from the left show the same\n"
+                 "  kind of symbol (symbol i is of kind i %% 4).\n"
                  "  Exit status: 0 when every reel ended where it should, 1 otherwise,\n"
                  "  2 for a usage error.\n",
                  kProgram, kReelCount - 1, kGameReelCount - 1, kDefaultReelFile, kExampleReelFile);
@@ -595,6 +733,8 @@ int parseOptions(int argc, char** argv, Options* options) {
             }
             options->seed = static_cast<uint32_t>(value);
             options->seedGiven = true;
+        } else if (std::strcmp(arg, "--play") == 0) {
+            options->play = true;
         } else if (std::strcmp(arg, "--reels") == 0 && hasValue) {
             options->reelFile = argv[++i];
         } else {
@@ -618,6 +758,11 @@ int main(int argc, char** argv) {
     if (!options.seedGiven) options.seed = static_cast<uint32_t>(std::time(nullptr));
 
     Yarvo board;
+    if (options.play) {
+        const bool played = openBoard(board, options) && configureGameReels(board, options.reelFile) &&
+                            playCabinet(board, options.seed);
+        return played ? 0 : 1;
+    }
     const bool ok = openBoard(board, options) && showBoardInfo(board) && showInputs(board) &&
                     configureReels(board) && switchLamps(board) && switchOutputs(board) &&
                     configureGameReels(board, options.reelFile) && spinBySteps(board) &&

@@ -222,7 +222,9 @@ public:
 
     /* Opens the first board found among driver instances 0 to 15 (product
      * text "K-Mora Yarvo Board", speed "12" or "480", node opens).  Stores
-     * ReelMsgOk before each probe, so a missing board leaves ReelMsgOk. */
+     * ReelMsgOk before each probe, so a missing board leaves ReelMsgOk.
+     * When no board is found the object holds none, not even one opened
+     * before: later commands fail with ReelMsgTransferFailed. */
     bool Init();
     /* Opens the board whose address (bits 0-2 of input report byte 2) is
      * `address`, searching instances 0 to 7; each candidate's input report is
@@ -338,10 +340,12 @@ public:
      * ReelMsgReelTypeNotFound, ReelMsgReelDataError (the definition is
      * incomplete or invalid, or steps-per-turn is 32768 or more; the reel
      * keeps its configured flag), or the code of a failing board step (the
-     * reel is then left not configured).  Once the type is found, a failure
-     * leaves the reel without a usable definition: every symbol-level
-     * operation on it fails with ReelMsgReelDataError and sends nothing until
-     * a configuration of the reel succeeds. */
+     * reel is then left not configured).  A decode that changed the reel's
+     * definition before it failed, and a failing board step, leave the reel
+     * without a usable definition: every symbol-level operation on it fails
+     * with ReelMsgReelDataError and sends nothing until a configuration of
+     * the reel succeeds.  A failure that changed nothing leaves the
+     * definition as it was. */
     bool VendorConfigureReel(unsigned char reel, char* type);
 
     /* Spins a reel configured from its definition to a symbol, at the

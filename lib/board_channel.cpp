@@ -16,6 +16,15 @@
 
 namespace {
 
+// A failed search holds no board: commands must not reach a board the host
+// never chose, nor one it held before the search.
+void releaseBoardAfterFailedSearch(int& fd) {
+    if (fd != -1) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
 constexpr char kDefaultReelFile[] = "tamso-reel-definitions.xml";
 constexpr char kBoardIdentity[] = "K-Mora Yarvo Board";
 constexpr size_t kBoardIdentityLength = sizeof(kBoardIdentity) - 1;  // 18
@@ -151,6 +160,7 @@ bool Yarvo::Init() {
             return true;
         }
     }
+    releaseBoardAfterFailedSearch(deviceFd);
     return false;
 }
 
@@ -171,12 +181,7 @@ bool Yarvo::InitUSBBoard(unsigned int address) {
             return true;
         }
     }
-    // A failed search holds no board: commands must not reach a board the
-    // host never chose, nor one it held before the search.
-    if (deviceFd != -1) {
-        ::close(deviceFd);
-        deviceFd = -1;
-    }
+    releaseBoardAfterFailedSearch(deviceFd);
     return false;
 }
 

@@ -2,9 +2,9 @@
 // reel from one of its reel types.
 //
 // A reel type is decoded straight into the reel's ReelDataDef record, value
-// by value (reel_file_format.cpp).  A decode that fails, or a board step
-// after it, leaves the record with a ramp table count of 0: the reel has no
-// usable definition until a configuration succeeds.
+// by value (reel_file_format.cpp).  A decode that fails after changing the
+// record, or a board step after it, leaves the record with a ramp table count
+// of 0: the reel has no usable definition until a configuration succeeds.
 #include "yarvo.h"
 
 #include <cstring>
@@ -20,7 +20,6 @@ namespace {
 using namespace yarvo::format;
 
 constexpr size_t kMaxPathLength = 250;
-constexpr size_t kReelParametersLength = 9;
 
 }  // namespace
 
@@ -72,12 +71,16 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
         setLastError(ReelMsgReelTypeNotFound);
         return false;
     }
-    // From here the record is being rewritten: until this call succeeds the
-    // reel has no usable definition (a ramp table count of 0 says so), so no
-    // symbol-level operation runs on a mix of two types.
+    // A decode that changed the record and then failed leaves no usable
+    // definition (a ramp table count of 0 says so), so that no symbol-level
+    // operation runs on a mix of two types; one that failed before changing
+    // anything leaves the reel's definition as it was.
     ReelDataDef* data = &reelData[reel];
+    const ReelDataDef before = *data;
     if (!loadAllReelData(reelDef, data)) {
-        data->rampTableCount = 0;
+        if (std::memcmp(&before, data, sizeof before) != 0) {
+            data->rampTableCount = 0;
+        }
         setLastError(ReelMsgReelDataError);
         return false;
     }
@@ -86,16 +89,8 @@ bool Yarvo::VendorConfigureReel(unsigned char reel, char* type) {
     // goes up first and comes down again if any board step fails.
     reelConfigured[reel] = true;
 
-    unsigned char request[kReelParametersLength];
-    const unsigned int turnLength = 2u * data->symbolTable.stepsPerTurn;
-    request[0] = reel;
-    yarvo::wire::putBE16(&request[1], turnLength);
-    request[3] = data->params.tabWidth;
-    request[4] = data->params.tabOffset;
-    request[5] = static_cast<unsigned char>(data->params.tabType);
-    request[6] = static_cast<unsigned char>(data->params.positionDetectionMethod);
-    request[7] = static_cast<unsigned char>(data->params.tamperDetectionMethod);
-    request[8] = data->params.errorDeadband;
+    unsigned char request[yarvo::wire::kReelParametersLength];
+    yarvo::wire::putReelParameters(request, reel, 2u * data->symbolTable.stepsPerTurn, data->params);
     unsigned char response[yarvo::wire::kReceiveBufferSize];
     unsigned long responseLength = 0;
 

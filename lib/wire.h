@@ -90,6 +90,24 @@ inline void putLE16(uint8_t* p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
+// Command 51's payload (reel parameters) from a reel's ReelParamDef: the
+// reel, the turn length in half steps (low 16 bits), then tab width, tab
+// offset and tab type (not the record's order), the position and tamper
+// detection methods and the error deadband, each in 8 bits.  The virtual
+// board's view packs a reel type the same way to recognise it.
+constexpr size_t kReelParametersLength = 9;
+template <class Params>
+inline void putReelParameters(uint8_t* p, uint8_t reel, uint32_t turnLength, const Params& params) {
+    p[0] = reel;
+    putBE16(p + 1, turnLength);
+    p[3] = static_cast<uint8_t>(params.tabWidth);
+    p[4] = static_cast<uint8_t>(params.tabOffset);
+    p[5] = static_cast<uint8_t>(params.tabType);
+    p[6] = static_cast<uint8_t>(params.positionDetectionMethod);
+    p[7] = static_cast<uint8_t>(params.tamperDetectionMethod);
+    p[8] = static_cast<uint8_t>(params.errorDeadband);
+}
+
 }  // namespace yarvo::wire
 
 #endif

@@ -260,6 +260,8 @@ FILE* openAttribute(const char* path, const char* mode) {
     if (stream == nullptr) {
         return nullptr;
     }
+    // The text is in memory already: no stdio buffer on top of it.
+    setvbuf(stream, nullptr, _IONBF, 0);
     if (!text.empty() && fwrite(text.data(), 1, text.size(), stream) != text.size()) {
         const int err = errno;
         fclose(stream);

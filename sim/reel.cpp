@@ -46,6 +46,15 @@ uint64_t greatestCommonDivisor(uint64_t a, uint64_t b) {
 constexpr unsigned kStateChanged = 1;   // a fault began or ended, or the counter was put right
 constexpr unsigned kIndexSeen = 2;
 
+// A stored ramp table into the snapshot's fixed-size copy (the firmware
+// refuses longer tables before they get here).
+void copyRamp(const uint8_t* entries, size_t count, uint8_t* length, uint8_t* copy) {
+    count = std::min(count, kMaxRampEntries);
+    *length = uint8_t(count);
+    std::copy(entries, entries + count, copy);
+    std::fill(copy + count, copy + kMaxRampEntries, uint8_t{0});
+}
+
 void putBE16(uint8_t* out, uint32_t value) {
     out[0] = uint8_t(value >> 8);
     out[1] = uint8_t(value);
@@ -78,10 +87,13 @@ void Reel::setDefaultStepPeriod(uint8_t units) { defaultPeriod_ = units; }
 
 void Reel::setRampUp(const uint8_t* entries, size_t count) {
     s_.rampUp.assign(entries, entries + count);
+    copyRamp(entries, count, &s_.rampUpLength, s_.rampUpEntries);
+    refresh();
 }
 
 void Reel::setRampDown(const uint8_t* entries, size_t count) {
     s_.rampDown.assign(entries, entries + count);
+    copyRamp(entries, count, &s_.rampDownLength, s_.rampDownEntries);
     refresh();
 }
 
@@ -375,6 +387,8 @@ void Reel::refresh() {
     const uint64_t toGo = s_.moving && counted_ ? stepsTotal_ - stepIndex_ : 0;
     s_.stepsToGo = toGo > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(toGo);
     s_.stopping = toGo > 0 && toGo <= s_.rampDown.size();
+    s_.stepPeriodMicros = s_.moving ? uint32_t(periodMicros()) : 0;
+    s_.rampingUp = s_.moving && !s_.stopping && stepIndex_ < s_.rampUp.size();
 }
 
 // ---------------------------------------------------------------- status

@@ -68,6 +68,7 @@ namespace yarvo::sim {
 constexpr uint32_t kRampUnitMicros = 100;
 constexpr uint32_t kDefaultTurnLength = 96;    // half steps, until command 40 or 51 says otherwise
 constexpr uint8_t kDefaultStepPeriod = 50;     // ramp units, used when a reel has no ramp tables
+constexpr size_t kMaxRampEntries = 60;         // the longest ramp table the board takes
 
 // Status flags reported in status byte 1 (command 47).
 enum ReelFlag : uint8_t {
@@ -110,12 +111,18 @@ struct ReelSnapshot {
     IndexSensor indexSensor = IndexSensor::Working;
     bool positionError = false;
     bool indexMissing = false;
+    uint32_t stepPeriodMicros = 0;  // period of the step in progress; 0 at rest
+    bool rampingUp = false;      // still taking the ramp-up table's steps
+    // How the host set the reel up, so that a view can tell its reel type:
+    // the last command 51 payload and the ramp tables as stored.
+    uint8_t parameters[9] = {};
+    uint8_t rampUpLength = 0, rampDownLength = 0;
+    uint8_t rampUpEntries[kMaxRampEntries] = {}, rampDownEntries[kMaxRampEntries] = {};
 };
 
 // Everything about a reel, as the test side reads it.
 struct ReelState : ReelSnapshot {
     std::vector<uint8_t> rampUp, rampDown;
-    uint8_t parameters[9] = {};  // last command 51 payload
 };
 
 class Reel {

@@ -53,7 +53,7 @@ void VirtualDriver::reset() {
         log_.clear();
     }
     logging_.store(true);
-    setTransferObserver(nullptr);
+    changeObservers([](Observers& o) { o = Observers(); });
 }
 
 void VirtualDriver::plug(unsigned instance) {
@@ -169,6 +169,8 @@ BoardSnapshot VirtualDriver::snapshot(unsigned instance) {
     for (unsigned r = 0; r < kBoardReels; ++r) {
         s.reels[r] = fw.reel(r).snapshot();
     }
+    const size_t speedLength = std::min(b.speed.find('\n'), sizeof s.speed - 1);
+    b.speed.copy(s.speed, speedLength);
     lock.unlock();
     std::lock_guard<std::mutex> last(b.snapshotMutex);
     b.last = s;
@@ -326,9 +328,14 @@ int VirtualDriver::transfer(unsigned instance, wire::TransferBlock* block) {
 
 void VirtualDriver::deliver(TransferRecord&& record) {
     if (observing_.load(std::memory_order_acquire)) {
-        const std::shared_ptr<const TransferObserver> observer = std::atomic_load(&observer_);
-        if (observer) {
-            (*observer)(record);
+        const std::shared_ptr<const Observers> observers = std::atomic_load(&observers_);
+        if (observers && observers->primary) {
+            (*observers->primary)(record);
+        }
+        if (observers) {
+            for (const auto& more : observers->more) {
+                (*more.second)(record);
+            }
         }
     }
     if (logging_.load(std::memory_order_relaxed)) {
@@ -447,13 +454,42 @@ void VirtualDriver::clearLog() {
 
 void VirtualDriver::setLogging(bool on) { logging_.store(on); }
 
+template <class Change> void VirtualDriver::changeObservers(Change change) {
+    std::lock_guard<std::mutex> lock(observerMutex_);
+    const std::shared_ptr<const Observers> current = std::atomic_load(&observers_);
+    auto next = std::make_shared<Observers>(current ? *current : Observers());
+    change(*next);
+    const bool any = next->primary != nullptr || !next->more.empty();
+    std::atomic_store(&observers_, std::shared_ptr<const Observers>(std::move(next)));
+    observing_.store(any, std::memory_order_release);
+}
+
 void VirtualDriver::setTransferObserver(TransferObserver observer) {
     std::shared_ptr<const TransferObserver> next;
     if (observer) {
         next = std::make_shared<const TransferObserver>(std::move(observer));
     }
-    std::atomic_store(&observer_, next);
-    observing_.store(next != nullptr, std::memory_order_release);
+    changeObservers([&](Observers& o) { o.primary = next; });
+}
+
+unsigned VirtualDriver::addTransferObserver(TransferObserver observer) {
+    unsigned handle = 0;
+    changeObservers([&](Observers& o) {
+        handle = nextObserver_++;
+        o.more.emplace_back(handle, std::make_shared<const TransferObserver>(std::move(observer)));
+    });
+    return handle;
+}
+
+void VirtualDriver::removeTransferObserver(unsigned handle) {
+    changeObservers([&](Observers& o) {
+        for (auto it = o.more.begin(); it != o.more.end(); ++it) {
+            if (it->first == handle) {
+                o.more.erase(it);
+                break;
+            }
+        }
+    });
 }
 
 void VirtualDriver::advance(std::chrono::microseconds by) {

@@ -71,6 +71,7 @@ struct BoardSnapshot {
     uint64_t transfers = 0;         // transfers the board has served
     uint64_t pendingFaults = 0;     // faulted transfers still to come
     ReelSnapshot reels[kBoardReels];
+    char speed[16] = {};            // the speed attribute's text, without its line end (cut to 15 bytes)
 };
 
 class VirtualDriver {
@@ -156,6 +157,11 @@ public:
     // Empty: none.  reset() removes it.
     using TransferObserver = std::function<void(const TransferRecord&)>;
     void setTransferObserver(TransferObserver observer);
+    // More observers beside that one (a view's list of recent transfers, a
+    // recorder), each called the same way.  add gives a handle for remove;
+    // reset() removes them too.
+    unsigned addTransferObserver(TransferObserver observer);
+    void removeTransferObserver(unsigned handle);
 
     // Clock.  Manual by default; advance() moves it, and every board follows
     // when it is next served or looked at.  With real time on, the clock
@@ -193,8 +199,17 @@ private:
     mutable std::mutex logMutex_;
     std::vector<TransferRecord> log_;
     std::atomic<bool> logging_{true};
-    std::shared_ptr<const TransferObserver> observer_;   // read and written atomically
+    // Every observer, read and replaced atomically; changes take turns on
+    // observerMutex_.
+    struct Observers {
+        std::shared_ptr<const TransferObserver> primary;
+        std::vector<std::pair<unsigned, std::shared_ptr<const TransferObserver>>> more;
+    };
+    std::shared_ptr<const Observers> observers_;
+    std::mutex observerMutex_;
+    unsigned nextObserver_ = 1;
     std::atomic<bool> observing_{false};
+    template <class Change> void changeObservers(Change change);
 
     void catchUp(Instance& b, uint64_t now);
     int serve(Instance& b, wire::TransferBlock* block);

@@ -200,7 +200,7 @@ TEST(BoardDiscovery, FindsTheRightInstance) {
 // A failed address search holds no board, not even the one held before it:
 // later commands fail as on a never-opened object, and a later search or
 // Init opens normally.
-TEST(BoardDiscovery, FailedAddressSearchHoldsNoBoard) {
+TEST(BoardDiscovery, FailedSearchHoldsNoBoard) {
     const struct {
         const char* name;
         std::function<bool(Yarvo&)> before;  // the opening the search follows
@@ -235,6 +235,17 @@ TEST(BoardDiscovery, FailedAddressSearchHoldsNoBoard) {
         ASSERT_TRUE(y.Init());
         EXPECT_EQ(commandTarget(cab, y), 0);
     }
+    // A failed Init neither: the board held before no longer answers as ours.
+    VirtualCabinet cab;
+    cab.board(0);
+    Yarvo y;
+    ASSERT_TRUE(y.Init());
+    cab.product("Other Board\n");
+    EXPECT_FALSE(y.Init());
+    cab.clearLog();
+    EXPECT_FALSE(y.SetOutputs(~0u, ~0u));
+    EXPECT_EQ(y.GetLastError(), ReelMsgTransferFailed);
+    EXPECT_TRUE(cab.log().empty());
 }
 
 TEST(BoardDiscovery, DescriptorsAreNeitherLeakedNorShared) {

@@ -3,9 +3,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "decode.h"
+#include "firmware.h"
 #include "wire.h"
 
 namespace {
@@ -149,3 +151,47 @@ TEST(Decode, HexAndNames) {
 }
 
 }  // namespace
+
+// A board that names itself the virtual one in its firmware version gets its
+// status replies decoded by the model's names, read from a real reply of the
+// firmware model; other boards keep the neutral names.
+TEST(Decode, StatusByTheVirtualBoardsNamesOnceItSaysWhatItIs) {
+    yarvo::sim::Firmware fw;
+    const uint8_t duty[] = {44, 2, 40, 200};
+    const uint8_t spin[] = {41, 2, 0xFF, 0, 10};   // reel 2, step mode -1, 10 steps
+    const uint8_t status[] = {47, 2};
+    const uint8_t version[] = {10};
+    uint8_t reply[256];
+    uint32_t length = 0;
+    fw.handle(duty, sizeof duty, reply + 2, &length);
+    fw.handle(spin, sizeof spin, reply + 2, &length);
+
+    auto exchange = [&](const uint8_t* request, uint32_t size) {
+        reply[0] = request[0];
+        reply[1] = fw.handle(request, size, reply + 2, &length);
+        Exchange e;
+        e.command = request[0];
+        e.request = request + 1;
+        e.requestLength = size - 1;
+        e.responseLength = length + 2;
+        e.response = reply;
+        return e;
+    };
+    yarvo::decode::FirmwareNotes notes;
+    const std::string neutral = "STATUS reel=2 -> pos=0 word1=10 byte1=1 byte2=255 byte3=200 word2=96";
+    EXPECT_EQ(notes.describe(3, exchange(status, sizeof status)), neutral);
+    EXPECT_EQ(notes.describe(3, exchange(version, sizeof version)), "FIRMWARE-VERSION -> version=\"YARVO-SIM 1.0\"");
+    EXPECT_TRUE(notes.virtualBoard(3));
+    EXPECT_FALSE(notes.virtualBoard(4));
+    EXPECT_EQ(notes.describe(3, exchange(status, sizeof status)),
+              "STATUS reel=2 -> pos=0 to-go=10 flags=moving mode=-1 duty-on=200 turn=96");
+    EXPECT_EQ(notes.describe(4, exchange(status, sizeof status)), neutral);
+
+    // Another firmware on the same board: the neutral names again.
+    fw.setFirmwareVersion("K-MORA 2.04");
+    notes.note(3, exchange(version, sizeof version));
+    EXPECT_FALSE(notes.virtualBoard(3));
+    EXPECT_TRUE(yarvo::decode::namesVirtualBoard(reinterpret_cast<const uint8_t*>(yarvo::sim::kFirmwareVersion),
+                                                 std::strlen(yarvo::sim::kFirmwareVersion)));
+    EXPECT_EQ(yarvo::decode::flagNames(0x2C | 0x40), (std::vector<std::string>{"synchronised", "tampered", "sync-armed", "0x40"}));
+}

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -297,18 +298,25 @@ TEST_F(ReelDefinitions, AFailedConfigurationLeavesNoUsableDefinition) {
             }
         }
     };
-    ASSERT_TRUE(load(probe("good") + probe("short", "s001=\"24\" ", "") +
+    // "mixed" changes the record (tab width) and then fails (s001 missing);
+    // "short" fails at the same place having written only what "good" holds.
+    std::string mixed = probe("mixed", "tab-width=\"6\"", "tab-width=\"7\"");
+    mixed.erase(mixed.find("s001=\"24\" "), std::strlen("s001=\"24\" "));
+    ASSERT_TRUE(load(probe("good") + probe("short", "s001=\"24\" ", "") + mixed +
                      probe("wide", "steps-per-turn=\"48\"", "steps-per-turn=\"32768\"") +
-                     probe("bad-duty", "duty-cycle-off=\"40\"", "duty-cycle-off=\"56\"")));
+                     probe("bad-duty", "duty-cycle-off=\"40\"", "duty-cycle-off=\"56\"") +
+                     probe("no-params", "<params", "<parms")));
     struct Step { const char* type; KReelMsg configure; KReelMsg symbolLevel; };
     const Step steps[] = {
         {"short", ReelMsgReelDataError, ReelMsgReelNotConfigured},  // never configured: code 9 first
         {"good", ReelMsgOk, ReelMsgOk},
         {"missing", ReelMsgReelTypeNotFound, ReelMsgOk},             // the record is not touched
-        {"short", ReelMsgReelDataError, ReelMsgReelDataError},
+        {"short", ReelMsgReelDataError, ReelMsgOk},                  // nor changed
+        {"no-params", ReelMsgReelDataError, ReelMsgOk},              // refused before any change
+        {"mixed", ReelMsgReelDataError, ReelMsgReelDataError},
         {"missing", ReelMsgReelTypeNotFound, ReelMsgReelDataError},  // still the mixed record
         {"good", ReelMsgOk, ReelMsgOk},
-        {"wide", ReelMsgReelDataError, ReelMsgReelDataError},
+        {"wide", ReelMsgReelDataError, ReelMsgOk},                   // refused before the turn is stored
         {"good", ReelMsgOk, ReelMsgOk},
         {"bad-duty", ReelMsgBadDutyCycle, ReelMsgReelNotConfigured},
     };

@@ -126,6 +126,32 @@ TEST(TransferLog, ObserverEndsWithReset) {
     EXPECT_EQ(calls, 1);
 }
 
+// Observers added beside the first (the browser view's list, a recorder)
+// see every transfer too, until removed or reset.
+TEST(TransferLog, MoreObserversBesideTheFirst) {
+    VirtualCabinet cab;
+    cab.board(0);
+    int first = 0, second = 0, third = 0;
+    VirtualDriver& d = cab.driver();
+    d.setTransferObserver([&first](const TransferRecord&) { ++first; });
+    const unsigned a = d.addTransferObserver([&second](const TransferRecord&) { ++second; });
+    d.addTransferObserver([&third](const TransferRecord&) { ++third; });
+    auto transfer = [&d] {
+        TransferBlock block = makeBlock(yarvo::wire::kCmdInputReport, {});
+        d.transfer(0, &block);
+    };
+    transfer();
+    d.removeTransferObserver(a);
+    d.setTransferObserver(nullptr);
+    transfer();
+    d.reset();
+    cab.board(0);
+    transfer();
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(third, 2);
+}
+
 // The file gets one line per transfer stamped with the board clock: the
 // daemon's writer empties it first, the preload's appends to what is there.
 TEST(TransferLog, StreamsTimeStampedLinesToAFile) {

@@ -111,7 +111,7 @@ kernel_path_ok=yes
 
 step "the README's program, as the README builds and runs it"
 examples=$(pkg-config --variable=examplesdir yarvo)
-[[ $examples == /usr/share/yarvo/examples ]] && pass "pkg-config names $examples" ||
+[[ $examples -ef /usr/share/yarvo/examples ]] && pass "pkg-config names $examples" ||
   fail "pkg-config --variable=examplesdir yarvo gives '$examples'"
 if g++ -std=c++17 "$examples/game.cpp" $(pkg-config --cflags --libs yarvo) -o game; then
   sim_run=(yarvo-sim run --)

@@ -99,3 +99,12 @@ set_tests_properties(daemon-safety PROPERTIES LABELS kernel SKIP_RETURN_CODE 77 
 # kernel-path checks that none of its programs is left running at its end:
 # the tests that run the same programs take turns with it.
 set_tests_properties(kernel-path machine-probe conformance-kernel daemon-safety PROPERTIES RESOURCE_LOCK yarvo-sim-programs)
+
+# The live view on a terminal: the host's output in the log line by line,
+# Ctrl-C, the reel types matched, the last frame and the reels' summary.
+if(TARGET yarvo-demo)
+  add_test(NAME live-view
+    COMMAND bash ${_kernel_dir}/live-view.sh ${YARVO_MACHINE_FILE} $<TARGET_FILE:yarvo-sim> $<TARGET_FILE:yarvo-demo>)
+  set_tests_properties(live-view PROPERTIES LABELS kernel SKIP_RETURN_CODE 77 TIMEOUT 120
+    RESOURCE_LOCK yarvo-sim-programs)
+endif()

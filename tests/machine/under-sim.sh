@@ -5,25 +5,21 @@
 # The board's transfers are logged to the file named by
 # YARVO_TEST_TRANSFER_LOG when that is set.
 #
-#   under-sim.sh MACHINE_FILE YARVO_SIM [RUN_OPTIONS...] -- PROGRAM [ARGS...]
+#   under-sim.sh MACHINE_FILE YARVO_SIM [YARVO_SIM_RUN_OPTIONS...] -- PROGRAM [ARGS...]
 #
-# RUN_OPTIONS go to yarvo-sim run (--time-scale 100, --fault ...).
 # Exit status: the program's.
 set -uo pipefail
 
+usage() { sed -n '2,9s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+[[ $# -ge 4 ]] || usage
+machine=$1 sim=$2
+shift 2
 options=()
-if [[ $# -ge 4 ]]; then
-  machine=$1 sim=$2
-  shift 2
-  while [[ $# -gt 0 && $1 != -- ]]; do
-    options+=("$1")
-    shift
-  done
-fi
-if [[ $# -lt 2 || $1 != -- ]]; then
-  sed -n '2,11s/^# \{0,1\}//p' "$0" >&2
-  exit 2
-fi
+while [[ $# -gt 0 && $1 != -- ]]; do
+  options+=("$1")
+  shift
+done
+[[ $# -ge 2 ]] || usage
 shift
 
 bash "$(dirname "${BASH_SOURCE[0]}")/probe.sh" --cached --quiet --sim "$sim" "$machine" || exit 1

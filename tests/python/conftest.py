@@ -15,19 +15,42 @@ MOVING = 0x01  # bit of status_byte1 while the virtual board's reel turns
 
 class TransferLog:
     """The virtual board's transfers, one decoded line each, read as they
-    are appended; new() gives the lines since the last call, without their
-    time stamps."""
+    are appended; new() gives the lines of the board under test since the
+    last call, without their time stamps.
+
+    The log is written by a thread of its own, so a line may reach the file
+    a little after its transfer: new() first makes a marker exchange with
+    the second board (instance 1, address 1) and reads until its line is
+    there, which puts every earlier transfer in the file."""
+
+    MARKER = "Kmora_1 POWER-STATUS"
 
     def __init__(self, path):
         self.path = path
-        self.offset = os.path.getsize(path)
+        self.offset = 0
+        self.marker = yarvo.Board(address=1)
+        self.new()
 
     def new(self):
-        with open(self.path, encoding="utf-8") as f:
-            f.seek(self.offset)
-            text = f.read()
-            self.offset = f.tell()
-        return [line.split("] ", 1)[1] for line in text.splitlines()]
+        self.marker.get_power_status()
+        deadline = time.monotonic() + 10
+        while True:
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+            taken, used = [], 0
+            for raw in data.split(b"\n")[:-1]:  # complete lines only
+                used += len(raw) + 1
+                line = raw.decode("utf-8").split("] ", 1)[1]
+                if line.startswith(self.MARKER):
+                    self.offset += used
+                    return [l for l in taken if l.startswith("Kmora_0 ")]
+                taken.append(line)
+            assert time.monotonic() < deadline, "the marker transfer never reached the log"
+            time.sleep(0.005)
+
+    def close(self):
+        self.marker.close()
 
 
 @pytest.fixture
@@ -38,7 +61,9 @@ def board():
 
 @pytest.fixture
 def wire():
-    return TransferLog(os.environ["YARVO_TEST_TRANSFER_LOG"])
+    log = TransferLog(os.environ["YARVO_TEST_TRANSFER_LOG"])
+    yield log
+    log.close()
 
 
 def wait_until_still(board, reel, seconds=10):

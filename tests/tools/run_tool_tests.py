@@ -101,7 +101,8 @@ SUCCESS = [
     (reels("skill", "stop", "2", "--symbol", "1", "--type", "band-a"), "0:0", r"^reel 2 stopping on symbol 1$", "symbol"),
     (["skill", "stop", "0", "--position", "10", "--declare", "1"], "0:0", r"^reel 0 stopping at position 10$", "position"),
     (["skill", "stop", "0", "--plain", "--declare", "1"], "0:0", r"^reel 0 stopping$", "plain"),
-    (["status", "0", "--declare", "1"], "0:0", r"^reel 0: position 0, word1 0, byte1 0x00, byte2 0, byte3 0, word2 \d+$", "word2"),
+    # The virtual board's firmware names itself: the status fields by its model's names.
+    (["status", "0", "--declare", "1"], "0:0", r"^reel 0: position 0, steps to go 0, flags none, step mode 0, duty on 0, turn \d+$", "turnLength"),
     (reels("status", "2", "--type", "band-a"), "0:0", r"; nearest symbol 0 offset 0, speed 100$", "nearestSymbol"),
     (["status", "0", "--declare", "1", "--watch", "--count", "3", "--interval", "5"], "0:0", r"^reel 0: position 0,", "position"),
     (["codes"], "0:0", r"^ 29  ReelMsgReelTypeNotFound ", "codes"),
@@ -128,7 +129,8 @@ def test_json_values():
     rc, out, _ = run(reels("--json", "status", "2", "--type", "band-a"))
     doc = json.loads(out)
     check("status --json values", doc["reel"] == 2 and doc["speed"] == 100 and doc["nearestSymbol"] == 0
-          and doc["symbolOffset"] == 0, out)
+          and doc["symbolOffset"] == 0 and doc["turnLength"] == 96 and doc["dutyOn"] == 200 and doc["flagNames"] == [],
+          out)
     rc, out, _ = run(["--json", "detect"], "0:0,3:2:480")
     doc = json.loads(out)
     present = [i for i in doc["instances"] if i["present"]]
@@ -145,17 +147,25 @@ def test_json_values():
 
 
 # --- Failures: (arguments, boards, exit status, the whole standard error).
+NOT_IN_RUN = "reel %d is not configured in this run: add --type TYPE or --declare"
 FAILURE = [
     (["info"], "", 1, "yarvoctl: Init: no board found"),
     (["detect"], "", 0, ""),  # detection with no board is not a failure
     (["--address", "5", "info"], "0:0", 1, "yarvoctl: InitUSBBoard: no board with address 5"),
     (["--address", "16", "info"], "0:0", 1, "yarvoctl: InitUSBBoard: ReelMsgBadParameter (3)"),
     (["--address", "1", "inputs"], "0:0,9:1", 1, "yarvoctl: InitUSBBoard: no board with address 1"),
-    (["spin", "2", "--steps", "10", "--mode", "1"], "0:0", 1, "yarvoctl: SpinReels: ReelMsgReelNotConfigured (9)"),
-    (["status", "3"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgReelNotConfigured (9)"),
-    (["lamps", "1", "off"], "0:0", 1, "yarvoctl: SetReelLamps: ReelMsgReelNotConfigured (9)"),
-    (["skill", "stop", "1"], "0:0", 1, "yarvoctl: VendorSpinReelStopSkill: ReelMsgReelNotConfigured (9)"),
-    (["status", "8", "--declare", "8"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgBadReelNumber (8)"),
+    (["spin", "2", "--steps", "10", "--mode", "1"], "0:0", 1, "yarvoctl: SpinReels: ReelMsgReelNotConfigured (9): " + NOT_IN_RUN % 2),
+    (["status", "3"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgReelNotConfigured (9): " + NOT_IN_RUN % 3),
+    (["lamps", "1", "off"], "0:0", 1, "yarvoctl: SetReelLamps: ReelMsgReelNotConfigured (9): " + NOT_IN_RUN % 1),
+    (["skill", "stop", "1"], "0:0", 1, "yarvoctl: VendorSpinReelStopSkill: ReelMsgReelNotConfigured (9): " + NOT_IN_RUN % 1),
+    (["status", "2", "--declare", "2"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgReelNotConfigured (9): reel 2 is not "
+     "configured in this run: --declare 2 declares reels 0 to 1; add --type TYPE or --declare 3"),
+    # Any reel number above 7 is the library's code 8, however large.
+    (["status", "8", "--declare", "8"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgBadReelNumber (8): reel 8: a board has reels 0 to 7"),
+    (["status", "9"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgBadReelNumber (8): reel 9: a board has reels 0 to 7"),
+    (["status", "300"], "0:0", 1, "yarvoctl: GetReelStatus: ReelMsgBadReelNumber (8): reel 300: a board has reels 0 to 7"),
+    (["lamps", "4294967295", "on", "--declare", "1"], "0:0", 1,
+     "yarvoctl: SetReelLamps: ReelMsgBadReelNumber (8): reel 4294967295: a board has reels 0 to 7"),
     (["output", "64", "on"], "0:0", 1, "yarvoctl: SetOutputBit: ReelMsgBadParameter (3)"),
     (["duty", "0", "200", "56", "--declare", "1"], "0:0", 1, "yarvoctl: SetDutyCycle: ReelMsgBadDutyCycle (14)"),
     (["spin", "0", "--steps", "32768", "--mode", "1", "--declare", "1"], "0:0", 1, "yarvoctl: SpinReels: ReelMsgBadStepCount (15)"),
@@ -175,7 +185,9 @@ FAILURE = [
     (reels("skill", "stop", "0", "--symbol", "4", "--type", "band-a"), "0:0", 1,
      "yarvoctl: VendorStopReelSpinAtPosition: ReelMsgBadParameter (3)"),
     (["sync", "0", "--declare", "1"], "0:0", 1, None),  # no definition: the library's choice of code
-    (["trace", "--", "/nonexistent/program"], "0:0", 1, "yarvoctl: trace: cannot run /nonexistent/program: No such file or directory"),
+    # As yarvo-sim and a shell: 127 for a program not found, 126 for one that cannot run.
+    (["trace", "--", "/nonexistent/program"], "0:0", 127, "yarvoctl: trace: cannot run /nonexistent/program: No such file or directory"),
+    (["trace", "--", "/"], "0:0", 126, "yarvoctl: trace: cannot run /: Permission denied"),
 ]
 
 # --- Usage errors: exit 2, "yarvoctl: ..." and a hint on standard error.
@@ -185,7 +197,6 @@ USAGE = [
     ["output", "x", "on"],
     ["output", "1", "dim"],
     ["lamps", "0"],
-    ["status", "256"],
     ["status", "-1"],
     ["duty", "0", "256", "0"],
     ["outputs", "1"],
@@ -208,6 +219,8 @@ USAGE = [
     ["outputs", "0x", "1"],
     ["check-reels"],
     ["trace"],
+    ["trace", "--filter", "STATS", "--", "true"],
+    ["trace", "--filter", "reel=x", "--", "true"],
     ["--address", "x", "info"],
     ["--json=maybe", "info"],
 ]
@@ -226,13 +239,33 @@ def test_failures():
             check(name + " message", err.strip() == stderr, "stderr=%r" % err)
         elif status == 1:
             check(name + " message format", re.fullmatch(r"yarvoctl: \w+: ReelMsg\w+ \(\d+\)(: .+)?\n", err) is not None, err)
-        if status == 1:
+        if status != 0:
             check(name + " prints no result", out == "", out)
     for argv in USAGE:
         name = "yarvoctl " + " ".join(argv)
         rc, out, err = run(argv)
         check(name + " is a usage error", rc == 2, "rc=%d stderr=%r" % (rc, err))
         check(name + " says why", err.startswith("yarvoctl: ") and "--help" in err, err)
+    # An unknown subcommand is named, wherever the global options put it.
+    for argv in (["frobnicate"], ["--address", "3", "frobnicate", "now"]):
+        rc, out, err = run(argv)
+        check("yarvoctl %s names it" % " ".join(argv), rc == 2 and "unknown command 'frobnicate'" in err, err)
+    # With --json errors are also one JSON document on standard output; the
+    # exit status stays what it is without.
+    for argv, status, expected in [
+            (["--json", "status", "3"], 1, {"operation": "GetReelStatus", "code": 9, "name": "ReelMsgReelNotConfigured"}),
+            (["--json", "--address", "5", "info"], 1, {"operation": "InitUSBBoard", "message": "no board with address 5"}),
+            (["--json", "frobnicate"], 2, {"usage": True, "message": "unknown command 'frobnicate'"}),
+            (["--json", "status", "0", "--declare", "two"], 2, {"usage": True}),
+            (["--json", "trace", "--", "/nonexistent/program"], 127, {"operation": "trace"})]:
+        rc, out, err = run(argv)
+        try:
+            doc = json.loads(out)["error"]
+        except (ValueError, KeyError, TypeError):
+            doc = {}
+        check("yarvoctl %s reports the error as JSON" % " ".join(argv),
+              rc == status and all(doc.get(k) == v for k, v in expected.items()) and err.startswith("yarvoctl: "),
+              "rc=%d out=%r err=%r" % (rc, out, err))
     for sub in SUBCOMMANDS:
         rc, out, err = run(sub.split() + ["--help"])
         check(sub + " --help", rc == 0 and "Usage:" in out and err == "", "rc=%d out=%r" % (rc, out[:200]))
@@ -484,6 +517,29 @@ def test_trace():
               "first traced %r, first logged %r" % (traced[:1], logged[:1]))
         names = {m.group("text").split()[0] for m in parsed if m}
         check("the demo's commands are all there", {"INPUTS", "CONFIGURE-REELS", "MODIFY-OUTPUTS"} <= names, str(names))
+        # The demo asks the firmware version first, which names the virtual
+        # board: its status replies are shown by the model's names.
+        status = [l for l in traced if " STATUS reel=" in l]
+        check("status replies by the virtual board's names", status and all(
+            re.search(r" -> pos=\d+ to-go=\d+ flags=[a-z0-9+-]+ mode=-?\d duty-on=\d+ turn=\d+$", l) for l in status)
+            and any("flags=moving mode=-" in l for l in status), "\n".join(status[:5]))
+
+        # --filter: terms of one kind are alternatives, a '-' term leaves out.
+        for terms, keep in [("-STATUS", lambda t: not t.startswith("STATUS ")),
+                            ("reel=2", lambda t: " reel=2 " in t),
+                            ("SPIN,STOP-AT,reel=2", lambda t: t.split()[0] in ("SPIN", "STOP-AT") and " reel=2 " in t),
+                            ("-STATUS,board=0", lambda t: not t.startswith("STATUS "))]:
+            open(sim_log, "w").close()
+            rc, out, err = run(["trace", "--filter", terms, "-o", trace_file, "--", ARGS.demo, "--reels", ARGS.reel_file,
+                                "--seed", "7"], env_extra=env)
+            with open(trace_file) as f:
+                shown = [TRACE_LINE.match(l) for l in f.read().splitlines()]
+            with open(sim_log) as f:
+                everything = [TRACE_LINE.match(l) for l in f.read().splitlines()]
+            expected = [m.group("text") for m in everything if m and keep(m.group("text"))]
+            check("trace --filter %s" % terms, rc == 0 and all(shown) and 0 < len(expected) < len(everything) and
+                  [m.group("text") for m in shown if m] == expected,
+                  "rc=%d: %d shown, %d expected of %d" % (rc, len(shown), len(expected), len(everything)))
 
         # --raw adds the bytes of each request and response.
         rc, out, err = run(["trace", "--raw", "--", ARGS.yarvoctl, "spin", "0", "--steps", "118", "--mode", "-2",

@@ -55,6 +55,18 @@ inline int boardNode(const char* path) {
     return path != nullptr && std::strncmp(path, kNodeDirectory, n) == 0 ? boardName(path + n) : -1;
 }
 
+// How a host reads a board's speed attribute (the library's rule): text
+// beginning "12" is full speed, "480" high speed, anything else neither.
+inline const char* usbSpeedName(const char* text) {
+    if (text != nullptr && std::strncmp(text, "12", 2) == 0) {
+        return "full";
+    }
+    if (text != nullptr && std::strncmp(text, "480", 3) == 0) {
+        return "high";
+    }
+    return "unusable";
+}
+
 }  // namespace yarvo::names
 
 #endif

@@ -220,6 +220,10 @@ std::string requestFields(uint8_t command, const uint8_t* p, size_t length) {
 }
 
 std::string responseFields(uint8_t command, const uint8_t* p, size_t length) {
+    return responseFields(command, p, length, false);
+}
+
+std::string responseFields(uint8_t command, const uint8_t* p, size_t length, bool virtualBoard) {
     Fields f;
     size_t used = 0;
     switch (command) {
@@ -247,12 +251,26 @@ std::string responseFields(uint8_t command, const uint8_t* p, size_t length) {
             return "status of " + std::to_string(length) + " bytes, 9 expected" +
                    (length > 0 ? " [" + hex(p, length) + "]" : std::string());
         }
-        f.add("pos", getBE16(p))
-            .add("word1", getBE16(p + 2))
-            .add("byte1", p[4])
-            .add("byte2", p[5])
-            .add("byte3", p[6])
-            .add("word2", getBE16(p + 7));
+        if (virtualBoard) {
+            const ModelStatus m = modelStatus(p);
+            std::string flags;
+            for (const std::string& name : flagNames(m.flags)) {
+                flags += (flags.empty() ? "" : "+") + name;
+            }
+            f.add("pos", m.position)
+                .add("to-go", m.stepsToGo)
+                .add("flags", flags.empty() ? "0" : flags)
+                .add("mode", m.stepMode)
+                .add("duty-on", m.dutyOn)
+                .add("turn", m.turnLength);
+        } else {
+            f.add("pos", getBE16(p))
+                .add("word1", getBE16(p + 2))
+                .add("byte1", p[4])
+                .add("byte2", p[5])
+                .add("byte3", p[6])
+                .add("word2", getBE16(p + 7));
+        }
         used = 9;
         break;
     default:
@@ -281,7 +299,9 @@ std::string errnoName(int err) {
     return "E" + std::to_string(err);
 }
 
-std::string outcome(const Exchange& e) {
+std::string outcome(const Exchange& e) { return outcome(e, false); }
+
+std::string outcome(const Exchange& e, bool virtualBoard) {
     switch (verdict(e)) {
     case Verdict::Failed:
         return "failed: " + errnoName(e.error) + " (" + std::strerror(e.error) + ")";
@@ -295,10 +315,12 @@ std::string outcome(const Exchange& e) {
     case Verdict::Ok:
         break;
     }
-    return responseFields(e.command, e.response + 2, e.responseLength - 2);
+    return responseFields(e.command, e.response + 2, e.responseLength - 2, virtualBoard);
 }
 
-std::string describe(const Exchange& e) {
+std::string describe(const Exchange& e) { return describe(e, false); }
+
+std::string describe(const Exchange& e, bool virtualBoard) {
     std::string line = commandLabel(e.command);
     const std::string request = requestFields(e.command, e.request, e.requestLength);
     if (!request.empty()) {
@@ -311,7 +333,7 @@ std::string describe(const Exchange& e) {
                 " offered " + std::to_string(e.responseOffered) + "]";
     }
     line += " -> ";
-    line += outcome(e);
+    line += outcome(e, virtualBoard);
     return line;
 }
 
@@ -335,6 +357,78 @@ Exchange fromBlocks(const wire::TransferBlock& before, const wire::TransferBlock
     e.responseLength = after.responseLength;
     e.response = after.buffer;
     return e;
+}
+
+// ---------------------------------------------------------------- the virtual board
+
+bool namesVirtualBoard(const uint8_t* version, size_t length) {
+    static constexpr char kName[] = "YARVO-SIM ";
+    return version != nullptr && length >= sizeof kName - 1 && std::memcmp(version, kName, sizeof kName - 1) == 0;
+}
+
+ModelStatus modelStatus(const uint8_t* reply) {
+    ModelStatus m;
+    m.position = getBE16(reply);
+    m.stepsToGo = getBE16(reply + 2);
+    m.flags = reply[4];
+    m.stepMode = static_cast<int8_t>(reply[5]);
+    m.dutyOn = reply[6];
+    m.turnLength = getBE16(reply + 7);
+    return m;
+}
+
+std::vector<std::string> flagNames(uint8_t flags) {
+    static const char* const kNames[8] = {"moving", "skill", "synchronised", "tampered", "stopping", "sync-armed"};
+    std::vector<std::string> names;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+        if ((flags & (1u << bit)) == 0) continue;
+        if (kNames[bit] != nullptr) {
+            names.emplace_back(kNames[bit]);
+        } else {
+            char text[8];
+            std::snprintf(text, sizeof text, "0x%02x", 1u << bit);
+            names.emplace_back(text);
+        }
+    }
+    return names;
+}
+
+void FirmwareNotes::note(int board, const Exchange& e) {
+    if (board < 0 || board >= 32 || e.command != wire::kCmdFirmwareVersion || verdict(e) != Verdict::Ok) return;
+    const uint32_t bit = 1u << board;
+    if (namesVirtualBoard(e.response + 2, e.responseLength - 2)) {
+        virtual_.fetch_or(bit);
+    } else {
+        virtual_.fetch_and(~bit);
+    }
+}
+
+bool FirmwareNotes::virtualBoard(int board) const {
+    return board >= 0 && board < 32 && (virtual_.load() & (1u << board)) != 0;
+}
+
+std::string FirmwareNotes::describe(int board, const Exchange& e) {
+    note(board, e);
+    return decode::describe(e, virtualBoard(board));
+}
+
+int reelOf(const Exchange& e) {
+    switch (e.command) {
+    case wire::kCmdSpinReel:
+    case wire::kCmdRampUp:
+    case wire::kCmdRampDown:
+    case wire::kCmdDutyCycle:
+    case wire::kCmdClearTamper:
+    case wire::kCmdSynchronise:
+    case wire::kCmdReelStatus:
+    case wire::kCmdStartSkill:
+    case wire::kCmdStopSkill:
+    case wire::kCmdStopAtPosition:
+    case wire::kCmdReelParameters:
+        return e.requestLength > 0 && e.request != nullptr ? e.request[0] : -1;
+    default:
+        return -1;
+    }
 }
 
 }  // namespace yarvo::decode

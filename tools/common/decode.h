@@ -9,13 +9,20 @@
 //
 // Field names follow the host interface; values whose meaning is the board
 // firmware's (status words and bytes, ramp entries, the parameters of the
-// reel declaration) are shown as numbers and not interpreted.
+// reel declaration) are shown as numbers and not interpreted.  The one
+// exception is a board whose firmware version text names the virtual
+// board: its status reply has documented meanings (sim/firmware.h), and
+// the decoder names them once the board has said what it is:
+//
+//   STATUS reel=2 -> pos=176 to-go=0 flags=sync mode=-2 duty-on=200 turn=192
 #ifndef YARVO_TOOLS_DECODE_H
 #define YARVO_TOOLS_DECODE_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "wire.h"
 
@@ -81,6 +88,50 @@ Exchange fromBlocks(const wire::TransferBlock& before, const wire::TransferBlock
 
 // The errno's symbolic name ("ENODEV"), or "E<number>" when unknown.
 std::string errnoName(int err);
+
+// ------------------------------------------------------------ the virtual board
+
+// Whether a firmware version text is the virtual board's ("YARVO-SIM ...").
+bool namesVirtualBoard(const uint8_t* version, size_t length);
+
+// The virtual board's status reply (command 47) by its model's meanings.
+struct ModelStatus {
+    uint16_t position = 0;
+    uint16_t stepsToGo = 0;     // saturated at 0xFFFF
+    uint8_t flags = 0;          // moving 0x01, skill 0x02, synchronised 0x04,
+                                // tampered 0x08, stopping 0x10, sync-armed 0x20
+    int8_t stepMode = 0;        // of the running or last motion
+    uint8_t dutyOn = 0;
+    uint16_t turnLength = 0;    // half steps
+};
+ModelStatus modelStatus(const uint8_t* reply);   // the nine payload bytes
+// The names of the flags set, in bit order ("moving", "sync-armed");
+// unknown bits as "0x40".
+std::vector<std::string> flagNames(uint8_t flags);
+
+// Status fields by the model's names: responseFields for a board known to
+// be the virtual one.
+std::string responseFields(uint8_t command, const uint8_t* payload, size_t length, bool virtualBoard);
+std::string outcome(const Exchange& exchange, bool virtualBoard);
+std::string describe(const Exchange& exchange, bool virtualBoard);
+
+// What the decoder has learnt of each board (instances 0 to 15) from the
+// transfers it saw: whether a FIRMWARE-VERSION reply named the virtual
+// board.  Safe to use from several threads.
+class FirmwareNotes {
+public:
+    // Takes note of a FIRMWARE-VERSION reply; other transfers change nothing.
+    void note(int board, const Exchange& exchange);
+    bool virtualBoard(int board) const;
+    // note(), then describe() as the board is now known.
+    std::string describe(int board, const Exchange& exchange);
+
+private:
+    std::atomic<uint32_t> virtual_{0};   // bit n: board n
+};
+
+// The reel a transfer is for (payload byte 0 of the reel commands), or -1.
+int reelOf(const Exchange& exchange);
 
 }  // namespace yarvo::decode
 

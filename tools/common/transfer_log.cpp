@@ -54,6 +54,12 @@ std::string describeRecord(const sim::TransferRecord& record) {
 
 std::string logLine(const sim::TransferRecord& record) { return stamp(record.timeMicros) + describeRecord(record) + "\n"; }
 
+std::string logLine(const sim::TransferRecord& record, FirmwareNotes& notes) {
+    uint8_t response[wire::kBufferSize];
+    return stamp(record.timeMicros) + "Kmora_" + std::to_string(record.instance) + " " +
+           notes.describe(static_cast<int>(record.instance), fromRecord(record, response)) + "\n";
+}
+
 std::string lossLine(uint64_t count, uint64_t timeMicros) {
     return stamp(timeMicros) + "-- " + std::to_string(count) + " transfer" + (count == 1 ? "" : "s") +
            " not logged: the log's reader fell behind --\n";
@@ -152,7 +158,7 @@ void TransferLogWriter::run() {
             entry = std::move(queue_.front());
             queue_.pop_front();
         }
-        std::string text = logLine(entry.record);
+        std::string text = logLine(entry.record, notes_);
         if (entry.lostAfter > 0) {
             text += lossLine(entry.lostAfter, entry.record.timeMicros);
         }
@@ -213,7 +219,7 @@ bool DirectTransferLog::start(sim::VirtualDriver& driver, const std::string& pat
 void DirectTransferLog::write(const sim::TransferRecord& record) {
     // Called with errno belonging to the host's call in progress: keep it.
     const int saved = errno;
-    std::string text = logLine(record);
+    std::string text = logLine(record, notes_);
     const uint64_t missed = unmarked_.exchange(0);
     if (missed > 0) {
         text = lossLine(missed, record.timeMicros) + text;

@@ -41,6 +41,10 @@ std::string describeRecord(const sim::TransferRecord& record);
 
 // The whole log line: time stamp, describeRecord, line end.
 std::string logLine(const sim::TransferRecord& record);
+// The same with what `notes` learnt of the board so far (the status fields
+// of a board that said it is the virtual one by their names), as the
+// tracer prints them; the record is noted first.
+std::string logLine(const sim::TransferRecord& record, FirmwareNotes& notes);
 
 // The line that marks `count` transfers lost at `timeMicros`.
 std::string lossLine(uint64_t count, uint64_t timeMicros);
@@ -80,6 +84,7 @@ private:
     bool stopping_ = false;
     std::chrono::steady_clock::time_point deadline_;
     std::atomic<uint64_t> written_{0}, lost_{0};
+    FirmwareNotes notes_;
     void push(const sim::TransferRecord& record);
     void run();
     bool writeOut(const std::string& text);
@@ -98,6 +103,7 @@ public:
 private:
     int fd_ = -1;
     std::atomic<uint64_t> lost_{0}, unmarked_{0};
+    FirmwareNotes notes_;
     void write(const sim::TransferRecord& record);
 };
 

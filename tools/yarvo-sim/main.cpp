@@ -9,7 +9,8 @@
 //
 // This file puts the pieces together: sandbox.h (namespaces and mounts),
 // board_fs.h (the FUSE side), supervise.h (the host's process tree),
-// terminal.h and terminal_view.h (the live view), control_server.h.
+// terminal.h and terminal_view.h (the live view), control_server.h,
+// web_server.h (the browser view).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,11 +29,13 @@
 #include "companion.h"
 #include "control_server.h"
 #include "output_file.h"
+#include "output_relay.h"
 #include "sandbox.h"
 #include "supervise.h"
 #include "terminal_view.h"
 #include "time_plan.h"
 #include "transfer_log.h"
+#include "web_server.h"
 
 namespace {
 
@@ -68,6 +71,10 @@ struct RunOptions {
     std::vector<std::string> program;
     std::string timeScale;                 // --time-scale (time_plan.h)
     std::vector<std::string> faults;       // --fault
+    // The browser view: --web [[HOST:]PORT], --cabinet FILE.
+    bool web = false;
+    std::string webAddress;
+    std::string cabinetPath;
 };
 
 int runWithPreload(RunOptions& o, const std::string& programPath) {
@@ -113,22 +120,46 @@ int runWithPreload(RunOptions& o, const std::string& programPath) {
     return errno == ENOENT ? kNotFound : kNotExecutable;
 }
 
-// Reel types and the file that names their symbols, for the view and status.
+// The reel-definition file a host loads when it names none: the library's
+// default name in the working directory (which the host shares), else the
+// example file, installed or in the source tree; "" when there is neither.
+std::string defaultReelFile() {
+    if (::access(kDefaultReelFile, F_OK) == 0) {
+        return kDefaultReelFile;
+    }
+    return yarvo::tools::findCompanion(kDefaultReelFile, YARVO_SIM_EXAMPLES_RELATIVE, YARVO_SIM_EXAMPLES_SOURCE);
+}
+
+// Reel types and the file that names their symbols, for the view and status:
+// the types named with --reel-types, else those the host's set-up matches.
 bool loadLabels(RunOptions& o, ReelLabels* labels, std::string* error) {
     for (const std::string& value : o.reelTypes) {
         if (!labels->assignment.add(value, error)) {
             return false;
         }
     }
-    if (o.reelFile.empty() && !o.reelTypes.empty()) {
-        o.reelFile = kDefaultReelFile;
+    const bool named = !o.reelFile.empty();
+    if (!named) {
+        o.reelFile = defaultReelFile();
     }
     if (o.reelFile.empty()) {
-        return true;
-    }
-    if (!labels->strips.load(o.reelFile, error)) {
+        if (o.reelTypes.empty()) {
+            return true;
+        }
+        *error = std::string("--reel-types needs a reel-definition file: there is no ") + kDefaultReelFile +
+                 " here and no example file; name one with --reel-file FILE";
         return false;
     }
+    if (!labels->strips.load(o.reelFile, error)) {
+        if (named || !o.reelTypes.empty()) {
+            return false;
+        }
+        // A file chosen by default only helps the view: without it, no types.
+        say("the view names no reel types: " + *error);
+        o.reelFile.clear();
+        return true;
+    }
+    labels->matcher = ReelTypeMatcher(labels->strips);
     for (const std::string& type : labels->assignment.namedTypes()) {
         if (labels->strips.find(type) == nullptr) {
             *error = "reel type \"" + type + "\" is not in " + o.reelFile;
@@ -165,6 +196,17 @@ int runCommand(RunOptions& o) {
     if (const int status = resolveProgram(o.program[0], &programPath, &error); status != 0) {
         say(error);
         return status;
+    }
+    if (o.preload && o.web) {
+        say("--web needs the kernel path: under --preload the boards live inside the program, where "
+            "yarvo-sim cannot see them");
+        return kOwnFailure;
+    }
+    WebSetup webSetup;
+    if (o.web && (!web::parseWebAddress(o.webAddress, &webSetup.address, &error) ||
+                  (!o.cabinetPath.empty() && !webSetup.cabinet.load(o.cabinetPath, &error)))) {
+        say(error);
+        return kOwnFailure;
     }
     if (o.preload) {
         exportTimePlan(timePlan);
@@ -208,6 +250,19 @@ int runCommand(RunOptions& o) {
     }
     const int nullFd = view ? ::open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
     const int errorFd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    // While the view is shown, the program writes to a pseudo-terminal that
+    // is copied to the log line by line (output_relay.h).
+    static OutputRelay relay;
+    int outputFd = logFd;
+    if (view) {
+        if (!relay.start(logFd, STDOUT_FILENO, &error)) {
+            terminal.giveBack();
+            say(error);
+            return kOwnFailure;
+        }
+        outputFd = relay.hostSide();
+        ::setenv(kViewEnvironment, "1", 1);
+    }
 
     // The cabinet: boards in this process's virtual driver, on the wall clock.
     yarvo::sim::VirtualDriver& driver = yarvo::sim::driver();
@@ -239,39 +294,64 @@ int runCommand(RunOptions& o) {
     }
     ControlServer control;
     if (!o.controlPath.empty()) {
-        if (!control.start(o.controlPath, driver, instances, symbolNamer(&labels), &error)) {
+        if (!control.start(o.controlPath, driver, instances, symbolNamer(&labels, driver), &error)) {
             terminal.giveBack();
             say(error);
             return kOwnFailure;
         }
         say("control socket " + o.controlPath);
     }
+    static WebView webView;   // lives until _exit
+    if (o.web) {
+        webSetup.driver = &driver;
+        webSetup.instances = instances;
+        webSetup.labels = &labels;
+        std::string url;
+        const web::WebAddress address = webSetup.address;
+        if (!webView.start(std::move(webSetup), &url, &error)) {
+            terminal.giveBack();
+            control.stop();
+            say(error);
+            return kOwnFailure;
+        }
+        if (!address.loopback) {
+            say("warning: the web view listens on " + address.urlHost() +
+                ", not only on this machine's loopback: anyone who learns its URL can use the cabinet");
+        }
+        say("web view at " + url);
+    }
     if (view) {
         say("the program's output goes to " + o.logPath);
     }
 
     Supervisor supervisor;
-    if (!supervisor.prepare(&error) || !supervisor.start(programPath, o.program, nullFd, logFd, errorFd, &error)) {
+    if (!supervisor.prepare(&error) || !supervisor.start(programPath, o.program, nullFd, outputFd, errorFd, &error)) {
         terminal.giveBack();
         control.stop();
         say(error);
         return kOwnFailure;
     }
+    relay.closeHostSide();
+    ViewSetup setup;
+    unsigned shown = instances.front();
     if (view) {
-        ViewSetup setup;
         setup.driver = &driver;
         setup.instances = instances;
         setup.labels = &labels;
         setup.title = o.program[0] + " (pid " + std::to_string(supervisor.program()) + ")";
         setup.logPath = o.logPath;
         setup.controlPath = o.controlPath;
+        setup.reelFile = o.reelFile;
+        setup.selected = &shown;
         runTerminalView(setup, terminal, [&] { return supervisor.running(); }, supervisor.stops());
         if (supervisor.running()) {
             say(*supervisor.stops() > 0 ? "waiting for the program to end (once more to kill it)"
-                                        : "view closed; waiting for the program to end");
+                                        : "view closed; waiting for the program to end; its output goes on to " +
+                                              o.logPath);
         }
     }
     const int code = supervisor.wait();
+    relay.finish(kLogGrace);
     control.stop();
     transferLog.stop(kLogGrace);
     if (transferLog.lost() > 0) {
@@ -282,6 +362,11 @@ int runCommand(RunOptions& o) {
     fs.shutDown();
     if (view || o.verbose) {
         say("the program ended with status " + std::to_string(code));
+    }
+    if (view) {
+        // The view's last frame and each reel's end, left on the terminal.
+        printLastFrame(setup, shown, stdout);
+        say("the program's output is in " + o.logPath);
     }
     return code;
 }
@@ -348,15 +433,19 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     run->add_option("--product", o.cabinet.product,
                     "Product text of every board instead of the real one, to test hosts against wrong boards");
-    run->add_option("--reel-file", o.reelFile,
-                    "Reel-definition file the view takes symbol positions from (default with --reel-types: " +
-                        std::string(kDefaultReelFile) + ")");
+    run->add_option("--reel-file,--reels", o.reelFile,
+                    "Reel-definition file whose reel types the view matches against how the program sets up "
+                    "its reels, and takes symbol positions from (default: the one a host loads, " +
+                        std::string(kDefaultReelFile) + " in the working directory, else the example file)");
     run->add_option("--reel-types", o.reelTypes,
-                    "Reel type of each reel, [B:]TYPE,TYPE,...: reels 0, 1, ... of every board, or of board B")
+                    "Reel type of each reel, [B:]TYPE,TYPE,...: reels 0, 1, ... of every board, or of board B "
+                    "(instead of the type matched)")
         ->allow_extra_args(false);
     run->add_option("-c,--control", o.controlPath,
                     "UNIX socket that takes control commands (see yarvo-sim ctl); mode 0600, served to this user and root only");
-    run->add_flag("--view", o.view, "Show the live view (default when standard output is a terminal)");
+    run->add_flag("--view", o.view,
+                  "Show the live view (default when standard output is a terminal); the program's output then goes "
+                  "to the log line by line through a pseudo-terminal, and the program finds YARVO_SIM_VIEW=1 set");
     run->add_flag("--no-view", o.noView, "Do not show the live view");
     run->add_option("--log", o.logPath,
                     "Send the program's output to this file or terminal (default with the view: " +
@@ -378,6 +467,12 @@ int main(int argc, char** argv) {
                     "jam, lose-steps, index, power, heal, tamper as yarvo-sim ctl takes it, e.g. 'at 5s jam 0 2' "
                     "(repeat for more)")
         ->allow_extra_args(false);
+    run->add_option("--web", o.webAddress,
+                    "Serve the browser view on [HOST:]PORT (default, and port 0: a free port on 127.0.0.1); "
+                    "the URL to open is printed on standard error")
+        ->expected(0, 1);
+    run->add_option("--cabinet", o.cabinetPath,
+                    "Cabinet file (JSON) naming inputs and outputs and the reel types' symbols for the browser view");
     run->add_option("program", o.program, "PROGRAM [ARGS...]")->required();
     run->positionals_at_end();
     run->get_option("--view")->excludes("--no-view");
@@ -399,6 +494,11 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : kOwnFailure;
+    }
+    o.web = run->count("--web") > 0;
+    if (!o.cabinetPath.empty() && !o.web) {
+        std::fprintf(stderr, "yarvo-sim: --cabinet is for the browser view: give --web too\n");
+        return kOwnFailure;
     }
     int code;
     if (run->parsed()) {

@@ -33,6 +33,7 @@ public:
     bool load(const std::string& path, std::string* error);
     const SymbolStrip* find(const std::string& type) const;
     std::vector<std::string> types() const;   // in file order
+    const std::vector<SymbolStrip>& all() const { return strips_; }
     bool empty() const { return strips_.empty(); }
 
 private:

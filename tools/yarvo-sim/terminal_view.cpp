@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board_name.h"
 #include "view_model.h"
 
 namespace yarvo::simtool {
@@ -15,6 +16,15 @@ namespace {
 
 constexpr int kFrameMillis = 40;   // 25 frames a second
 
+const ReelLabels& noLabels() {
+    static const ReelLabels none;
+    return none;
+}
+
+std::string usbSpeed(const BoardFrame& board) {
+    return std::string(names::usbSpeedName(board.speed.c_str())) + " speed";
+}
+
 void drawLine(int row, const std::string& text, attr_t attributes = A_NORMAL) {
     if (row >= LINES) {
         return;
@@ -22,6 +32,33 @@ void drawLine(int row, const std::string& text, attr_t attributes = A_NORMAL) {
     attron(attributes);
     mvaddnstr(row, 0, text.c_str(), COLS > 0 ? COLS : 0);
     attroff(attributes);
+}
+
+attr_t attributesOf(FrameLine::Style style) {
+    switch (style) {
+    case FrameLine::Heading: return A_UNDERLINE;
+    case FrameLine::Idle: return A_DIM;
+    case FrameLine::Alert: return A_BOLD;
+    case FrameLine::Normal: break;
+    }
+    return A_NORMAL;
+}
+
+// Each board served with its address and USB speed, the shown one in
+// brackets, wrapped to the terminal's width.
+std::vector<std::string> boardList(const ViewSetup& setup, const BoardSelection& selection, const BoardFrame& shown) {
+    std::vector<std::string> lines{"boards:"};
+    for (unsigned instance : selection.instances()) {
+        const BoardFrame board = instance == shown.instance ? shown : captureBoard(*setup.driver, instance, noLabels());
+        std::string item = std::to_string(instance) + ": address " + std::to_string(board.address) + ", " +
+                           usbSpeed(board) + (board.plugged ? "" : ", unplugged");
+        item = instance == shown.instance ? " [" + item + "]" : "  " + item + " ";
+        if (lines.back().size() > 7 && static_cast<int>(lines.back().size() + item.size()) > COLS) {
+            lines.emplace_back("      ");
+        }
+        lines.back() += item;
+    }
+    return lines;
 }
 
 void drawFrame(const ViewSetup& setup, const BoardSelection& selection, const BoardFrame& frame,
@@ -34,39 +71,21 @@ void drawFrame(const ViewSetup& setup, const BoardSelection& selection, const Bo
                   sim::powerName(frame.power).c_str());
     drawLine(row++, "yarvo-sim  " + setup.title + clock, A_BOLD);
     std::string where = "output: " + setup.logPath;
+    if (!setup.reelFile.empty()) {
+        where += "   reel types: " + setup.reelFile;
+    }
     if (!setup.controlPath.empty()) {
         where += "   control: " + setup.controlPath;
     }
     drawLine(row++, where);
-
-    std::string boards = "boards:";
-    for (unsigned instance : selection.instances()) {
-        boards += instance == selection.current() ? " [" + std::to_string(instance) + "]"
-                                                  : "  " + std::to_string(instance) + " ";
+    for (const std::string& line : boardList(setup, selection, frame)) {
+        drawLine(row++, line);
     }
-    char state[96];
-    std::snprintf(state, sizeof state, "    board %u: %s, address %u", frame.instance,
-                  frame.plugged ? "plugged in" : "UNPLUGGED", frame.address);
-    drawLine(row++, boards + state, frame.plugged ? A_NORMAL : A_BOLD);
+    drawLine(row++, boardText(frame), frame.plugged ? A_NORMAL : A_BOLD);
     ++row;
-
-    drawLine(row++, "r  type        position            symbol  state                    lamps", A_UNDERLINE);
-    for (const ReelRow& reel : frame.reels) {
-        const bool active = std::strcmp(reel.motion, "stopped") != 0;
-        drawLine(row++, reelLine(reel), reel.tampered ? A_BOLD : (active ? A_NORMAL : A_DIM));
+    for (const FrameLine& line : frameLines(frame)) {
+        drawLine(row++, line.text, attributesOf(line.style));
     }
-    ++row;
-    drawLine(row++, "outputs  0-31  " + bitMap(frame.outputs & 0xFFFFFFFFull, 32, 8));
-    drawLine(row++, "        32-63  " + bitMap(frame.outputs >> 32, 32, 8));
-    std::string keys;
-    for (unsigned i = 0; i < kInputs; ++i) {
-        if (i != 0 && i % 8 == 0) {
-            keys += ' ';
-        }
-        keys += keyForInput(i);
-    }
-    drawLine(row++, "inputs   keys  " + keys);
-    drawLine(row++, "         0-23  " + bitMap(frame.inputs, kInputs, 8));
     ++row;
     drawLine(row++, "a-x toggle input   Tab next board   U unplug/replug   Q close view   Ctrl-C stop program",
              A_DIM);
@@ -82,9 +101,8 @@ void runTerminalView(const ViewSetup& setup, Terminal& terminal, const std::func
                      const volatile sig_atomic_t* stop) {
     timeout(kFrameMillis);
     BoardSelection selection(setup.instances);
-    sim::ControlSession session(*setup.driver, setup.instances, symbolNamer(setup.labels));
-    static const ReelLabels noLabels;
-    const ReelLabels& labels = setup.labels != nullptr ? *setup.labels : noLabels;
+    sim::ControlSession session(*setup.driver, setup.instances, symbolNamer(setup.labels, *setup.driver));
+    const ReelLabels& labels = setup.labels != nullptr ? *setup.labels : noLabels();
     // Without a terminal on standard input there are no keys to wait for
     // (and reading would return at once): the frames are paced by sleeping.
     const bool keyboard = terminal.keyboard();
@@ -92,7 +110,10 @@ void runTerminalView(const ViewSetup& setup, Terminal& terminal, const std::func
 
     while (running() && *stop == 0) {
         session.select(selection.current());
-        const BoardFrame frame = captureBoard(*setup.driver, selection.current(), labels.strips, labels.assignment);
+        const BoardFrame frame = captureBoard(*setup.driver, selection.current(), labels);
+        if (setup.selected != nullptr) {
+            *setup.selected = selection.current();
+        }
         drawFrame(setup, selection, frame, message);
 
         if (!keyboard) {
@@ -118,6 +139,23 @@ void runTerminalView(const ViewSetup& setup, Terminal& terminal, const std::func
         }
     }
     terminal.giveBack();
+}
+
+void printLastFrame(const ViewSetup& setup, unsigned selected, std::FILE* out) {
+    const ReelLabels& labels = setup.labels != nullptr ? *setup.labels : noLabels();
+    const BoardFrame shown = captureBoard(*setup.driver, selected, labels);
+    std::fprintf(out, "%s\n", boardText(shown).c_str());
+    for (const FrameLine& line : frameLines(shown, false)) {
+        std::fprintf(out, "%s\n", line.text.c_str());
+    }
+    std::fprintf(out, "\n");
+    for (unsigned instance : setup.instances) {
+        const BoardFrame board = instance == selected ? shown : captureBoard(*setup.driver, instance, labels);
+        for (const std::string& line : reelSummary(board)) {
+            std::fprintf(out, "%s\n", line.c_str());
+        }
+    }
+    std::fflush(out);
 }
 
 }  // namespace yarvo::simtool

@@ -6,6 +6,7 @@
 #define YARVO_SIM_TOOL_TERMINAL_VIEW_H
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ struct ViewSetup {
     std::string title;         // the program and its pid
     std::string logPath;       // where the program's output goes
     std::string controlPath;   // "" without a control socket
+    std::string reelFile;      // where reel types come from, "" without
+    unsigned* selected = nullptr;   // receives the board shown last, when not null
 };
 
 // Draws on the taken terminal until `running()` turns false, the user
@@ -29,6 +32,11 @@ struct ViewSetup {
 // handler), then gives the terminal back.
 void runTerminalView(const ViewSetup& setup, Terminal& terminal, const std::function<bool()>& running,
                      const volatile sig_atomic_t* stop);
+
+// The view's last word, printed to `out` once the terminal is given back
+// and the program has ended: the frame of board `selected` as it stands
+// now, then one line per reel the host set up or turned, on every board.
+void printLastFrame(const ViewSetup& setup, unsigned selected, std::FILE* out);
 
 }  // namespace yarvo::simtool
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "board_name.h"
 #include "common.h"
 #include "wire.h"
 
@@ -29,11 +30,7 @@ bool readAttribute(const std::string& path, std::string* text) {
     return true;
 }
 
-const char* speedName(const std::string& text) {
-    if (text.compare(0, 2, "12") == 0) return "full";
-    if (text.compare(0, 3, "480") == 0) return "high";
-    return "unusable";
-}
+const char* speedName(const std::string& text) { return yarvo::names::usbSpeedName(text.c_str()); }
 
 // Reads the board address of one instance the way the library's search
 // does: the input report through the node, bits 0-2 of its third byte.
@@ -312,7 +309,7 @@ void addBoardCommands(CLI::App& app) {
             openBoard(yarvo);
             prepareReel(yarvo, lamp->reel, lamp->setup);
             const bool on = onOff(lamp->state);
-            check(yarvo.SetReelLamps(static_cast<unsigned char>(lamp->reel), on), "SetReelLamps", yarvo);
+            check(yarvo.SetReelLamps(reelArgument(lamp->reel), on), "SetReelLamps", yarvo);
             emit(Json::object().set("reel", lamp->reel).set("on", on),
                  {"reel " + std::to_string(lamp->reel) + " lamps " + lamp->state});
             return kExitOk;

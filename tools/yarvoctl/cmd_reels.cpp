@@ -9,12 +9,11 @@
 #include <memory>
 
 #include "common.h"
+#include "decode.h"
 #include "reel_check.h"
 
 namespace yarvoctl {
 namespace {
-
-unsigned char reelByte(unsigned reel) { return static_cast<unsigned char>(reel); }
 
 // What the reel-definition file says about a type, by the library's rules.
 void describeType(const std::string& type, Json* json, std::vector<std::string>* lines) {
@@ -68,30 +67,59 @@ Reading readStatus(Yarvo& yarvo, unsigned reel) {
     Reading r;
     if (context().definedReels.count(reel) != 0) {
         r.extended = true;
-        check(yarvo.VendorGetReelStatus(reelByte(reel), &r.ex), "VendorGetReelStatus", yarvo);
+        check(yarvo.VendorGetReelStatus(reelArgument(reel), &r.ex), "VendorGetReelStatus", yarvo);
         r.status = {r.ex.position, r.ex.statusWord1, r.ex.statusByte1, r.ex.statusByte2,
                     r.ex.statusByte3, r.ex.statusWord2};
     } else {
-        check(yarvo.GetReelStatus(reelByte(reel), &r.status), "GetReelStatus", yarvo);
+        check(yarvo.GetReelStatus(reelArgument(reel), &r.status), "GetReelStatus", yarvo);
     }
     return r;
 }
 
-void emitStatus(unsigned reel, const Reading& r) {
-    const KReelStatus& s = r.status;
-    Json json = Json::object();
-    json.set("reel", reel)
-        .set("position", unsigned(s.position))
-        .set("word1", unsigned(s.statusWord1))
+// The status fields as the library passes them on: their meaning is the
+// firmware's, so they keep neutral names ...
+void neutralStatus(const KReelStatus& s, Json* json, std::string* line) {
+    json->set("word1", unsigned(s.statusWord1))
         .set("byte1", unsigned(s.statusByte1))
         .set("byte2", unsigned(s.statusByte2))
         .set("byte3", unsigned(s.statusByte3))
         .set("word2", unsigned(s.statusWord2));
-    std::string line = "reel " + std::to_string(reel) + ": position " + std::to_string(s.position) +
-                       ", word1 " + std::to_string(s.statusWord1) + ", byte1 " +
-                       hexWord(s.statusByte1, 2) + ", byte2 " + std::to_string(s.statusByte2) +
-                       ", byte3 " + std::to_string(s.statusByte3) + ", word2 " +
-                       std::to_string(s.statusWord2);
+    *line += ", word1 " + std::to_string(s.statusWord1) + ", byte1 " + hexWord(s.statusByte1, 2) + ", byte2 " +
+             std::to_string(s.statusByte2) + ", byte3 " + std::to_string(s.statusByte3) + ", word2 " +
+             std::to_string(s.statusWord2);
+}
+
+// ... except on the virtual board, whose model documents them.
+void modelStatus(const KReelStatus& s, Json* json, std::string* line) {
+    const std::vector<std::string> names = yarvo::decode::flagNames(s.statusByte1);
+    Json flags = Json::array();
+    std::string flagText;
+    for (const std::string& name : names) {
+        flags.push(name);
+        flagText += (flagText.empty() ? "" : " ") + name;
+    }
+    const int stepMode = static_cast<signed char>(s.statusByte2);
+    json->set("stepsToGo", unsigned(s.statusWord1))
+        .set("flags", unsigned(s.statusByte1))
+        .set("flagNames", flags)
+        .set("stepMode", stepMode)
+        .set("dutyOn", unsigned(s.statusByte3))
+        .set("turnLength", unsigned(s.statusWord2));
+    *line += ", steps to go " + std::to_string(s.statusWord1) + ", flags " +
+             (flagText.empty() ? std::string("none") : flagText) + ", step mode " + std::to_string(stepMode) +
+             ", duty on " + std::to_string(s.statusByte3) + ", turn " + std::to_string(s.statusWord2);
+}
+
+void emitStatus(unsigned reel, const Reading& r, bool model) {
+    const KReelStatus& s = r.status;
+    Json json = Json::object();
+    json.set("reel", reel).set("position", unsigned(s.position));
+    std::string line = "reel " + std::to_string(reel) + ": position " + std::to_string(s.position);
+    if (model) {
+        modelStatus(s, &json, &line);
+    } else {
+        neutralStatus(s, &json, &line);
+    }
     if (r.extended) {
         json.set("nearestSymbol", r.ex.nearestSymbol)
             .set("symbolOffset", int(r.ex.symbolOffset))
@@ -106,13 +134,14 @@ int runStatus(const StatusArgs& a) {
     Yarvo yarvo;
     openBoard(yarvo);
     prepareReel(yarvo, a.reel, a.setup);
+    const bool model = virtualBoard(yarvo);
     installInterruptHandler();
     Reading last;
     unsigned reads = 0;
     do {
         const Reading r = readStatus(yarvo, a.reel);
         if (reads++ == 0 || !(r == last)) {
-            emitStatus(a.reel, r);
+            emitStatus(a.reel, r, model);
             last = r;
         }
         if (!a.watch || (a.count != 0 && reads >= a.count)) break;
@@ -143,16 +172,16 @@ int runSpin(const SpinArgs& a) {
     json.set("reel", a.reel);
     std::string line = "reel " + std::to_string(a.reel) + ": ";
     if (a.stepsOpt->count() != 0) {
-        check(yarvo.SpinReels(reelByte(a.reel), static_cast<char>(a.mode), a.steps), "SpinReels", yarvo);
+        check(yarvo.SpinReels(reelArgument(a.reel), static_cast<char>(a.mode), a.steps), "SpinReels", yarvo);
         json.set("steps", a.steps).set("mode", a.mode);
         line += "spinning " + std::to_string(a.steps) + " steps, step mode " + signedText(a.mode);
     } else if (a.toSymbolOpt->count() != 0) {
-        check(yarvo.VendorSpinReelToSymbol(reelByte(a.reel), a.toSymbol, a.speed),
+        check(yarvo.VendorSpinReelToSymbol(reelArgument(a.reel), a.toSymbol, a.speed),
               "VendorSpinReelToSymbol", yarvo);
         json.set("toSymbol", a.toSymbol).set("speed", a.speed);
         line += "spinning to symbol " + std::to_string(a.toSymbol) + " at speed " + std::to_string(a.speed);
     } else {
-        check(yarvo.VendorSpinReelNumberOfSymbols(reelByte(a.reel), a.symbols, a.speed),
+        check(yarvo.VendorSpinReelNumberOfSymbols(reelArgument(a.reel), a.symbols, a.speed),
               "VendorSpinReelNumberOfSymbols", yarvo);
         json.set("symbols", a.symbols).set("speed", a.speed);
         line += "spinning " + std::to_string(a.symbols) + " symbols at speed " + std::to_string(a.speed);
@@ -242,7 +271,7 @@ void addReelCommands(CLI::App& app) {
             Yarvo yarvo;
             openBoard(yarvo);
             prepareReel(yarvo, duty->reel, duty->setup);
-            check(yarvo.SetDutyCycle(reelByte(duty->reel), static_cast<unsigned char>(duty->off),
+            check(yarvo.SetDutyCycle(reelArgument(duty->reel), static_cast<unsigned char>(duty->off),
                                      static_cast<unsigned char>(duty->on)),
                   "SetDutyCycle", yarvo);
             emit(Json::object().set("reel", duty->reel).set("off", duty->off).set("on", duty->on),
@@ -271,9 +300,9 @@ void addReelCommands(CLI::App& app) {
             openBoard(yarvo);
             prepareReel(yarvo, sync->reel, sync->setup);
             if (sync->enableOnly) {
-                check(yarvo.ReelSynchroniseEnable(reelByte(sync->reel)), "ReelSynchroniseEnable", yarvo);
+                check(yarvo.ReelSynchroniseEnable(reelArgument(sync->reel)), "ReelSynchroniseEnable", yarvo);
             } else {
-                check(yarvo.VendorSynchroniseReel(reelByte(sync->reel)), "VendorSynchroniseReel", yarvo);
+                check(yarvo.VendorSynchroniseReel(reelArgument(sync->reel)), "VendorSynchroniseReel", yarvo);
             }
             emit(Json::object().set("reel", sync->reel).set("spin", !sync->enableOnly),
                  {"reel " + std::to_string(sync->reel) +
@@ -296,7 +325,7 @@ void addReelCommands(CLI::App& app) {
             Yarvo yarvo;
             openBoard(yarvo);
             prepareReel(yarvo, tamper->reel, tamper->setup);
-            check(yarvo.ClearTamperedState(reelByte(tamper->reel)), "ClearTamperedState", yarvo);
+            check(yarvo.ClearTamperedState(reelArgument(tamper->reel)), "ClearTamperedState", yarvo);
             emit(Json::object().set("reel", tamper->reel),
                  {"reel " + std::to_string(tamper->reel) + " tampered state cleared"});
             return kExitOk;
@@ -366,11 +395,11 @@ void addReelCommands(CLI::App& app) {
             Json json = Json::object();
             json.set("reel", start->reel);
             if (start->speedOpt->count() != 0) {
-                check(yarvo.VendorSpinReelStartSkill(reelByte(start->reel), start->speed),
+                check(yarvo.VendorSpinReelStartSkill(reelArgument(start->reel), start->speed),
                       "VendorSpinReelStartSkill", yarvo);
                 json.set("speed", start->speed);
             } else {
-                check(yarvo.SpinStartSkill(reelByte(start->reel), static_cast<char>(start->mode)),
+                check(yarvo.SpinStartSkill(reelArgument(start->reel), static_cast<char>(start->mode)),
                       "SpinStartSkill", yarvo);
                 json.set("mode", start->mode);
             }
@@ -397,7 +426,7 @@ void addReelCommands(CLI::App& app) {
             Yarvo yarvo;
             openBoard(yarvo);
             prepareReel(yarvo, stop->reel, stop->setup);
-            const unsigned char reel = reelByte(stop->reel);
+            const unsigned char reel = reelArgument(stop->reel);
             Json json = Json::object();
             json.set("reel", stop->reel);
             std::string how;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "codes.h"
+#include "decode.h"
 #include "numbers.h"
 #include "reel_check.h"
 #include "reel_files.h"
@@ -78,10 +79,28 @@ Context& context() {
     return instance;
 }
 
+// What a newcomer needs after a reel code: the board's reel numbers, or how
+// a reel gets configured in a run of its own.
+std::string reelHint(unsigned code) {
+    const Context& ctx = context();
+    if (ctx.reel < 0) return "";
+    const std::string reel = "reel " + std::to_string(ctx.reel);
+    if (code == ReelMsgBadReelNumber) return reel + ": a board has reels 0 to 7";
+    if (code != ReelMsgReelNotConfigured) return "";
+    if (ctx.declared > 0 && ctx.declared <= ctx.reel) {
+        const std::string declared = ctx.declared == 1 ? "reel 0 only"
+                                                        : "reels 0 to " + std::to_string(ctx.declared - 1);
+        return reel + " is not configured in this run: --declare " + std::to_string(ctx.declared) + " declares " +
+               declared + "; add --type TYPE or --declare " + std::to_string(ctx.reel + 1);
+    }
+    return reel + " is not configured in this run: add --type TYPE or --declare";
+}
+
 void failFromLibrary(const char* operation, Yarvo& yarvo) {
     const unsigned code = yarvo.GetLastError();
-    throw Failure(operation,
-                  std::string(yarvo::tools::statusCodeName(code)) + " (" + std::to_string(code) + ")");
+    std::string text = std::string(yarvo::tools::statusCodeName(code)) + " (" + std::to_string(code) + ")";
+    if (const std::string hint = reelHint(code); !hint.empty()) text += ": " + hint;
+    throw Failure(operation, text, static_cast<int>(code));
 }
 
 Json& Json::set(const std::string& key, Json value) {
@@ -163,7 +182,8 @@ std::string reelFilePath() {
     std::string text = std::string(yarvo::tools::statusCodeName(code)) + " (" + std::to_string(code) + ")";
     const std::string why = yarvo::tools::explainReelFileFailure(reelFilePath(), type, code);
     if (!why.empty()) text += ": " + why;
-    throw Failure(operation, text);
+    if (const std::string hint = reelHint(code); !hint.empty()) text += ": " + hint;
+    throw Failure(operation, text, static_cast<int>(code));
 }
 
 void loadReelFile(Yarvo& yarvo) {
@@ -179,6 +199,7 @@ void loadReelFile(Yarvo& yarvo) {
 }
 
 void prepareReel(Yarvo& yarvo, unsigned reel, const ReelSetup& setup) {
+    context().reel = reel;
     if (!setup.declare.empty()) {
         std::vector<long long> v;
         std::string error;
@@ -194,12 +215,13 @@ void prepareReel(Yarvo& yarvo, unsigned reel, const ReelSetup& setup) {
                                    static_cast<unsigned>(v[2]), static_cast<char>(v[3]),
                                    static_cast<char>(v[4])),
               "ConfigureReels", yarvo);
+        context().declared = v[0];
     }
     if (!setup.type.empty()) {
         loadReelFile(yarvo);
         std::vector<char> type(setup.type.begin(), setup.type.end());
         type.push_back('\0');
-        if (!yarvo.VendorConfigureReel(static_cast<unsigned char>(reel), type.data())) {
+        if (!yarvo.VendorConfigureReel(reelArgument(reel), type.data())) {
             failReelFile("VendorConfigureReel", yarvo, setup.type);
         }
         context().definedReels.insert(reel);
@@ -230,7 +252,15 @@ CLI::Validator integer(long long min, long long max) {
 }
 
 CLI::Option* addReelArgument(CLI::App* sub, unsigned& reel) {
-    return sub->add_option("reel", reel, "reel number, 0 to 7")->required()->transform(integer(0, 255));
+    return sub->add_option("reel", reel, "reel number, 0 to 7")->required()->transform(integer(0, UINT32_MAX));
+}
+
+unsigned char reelArgument(unsigned reel) { return static_cast<unsigned char>(reel < 255 ? reel : 255); }
+
+bool virtualBoard(Yarvo& yarvo) {
+    unsigned char version[256] = {};
+    return yarvo.GetFirmwareVersion(version) &&
+           yarvo::decode::namesVirtualBoard(version, strnlen(reinterpret_cast<const char*>(version), sizeof version - 1));
 }
 
 bool sleepMillis(unsigned millis) {

@@ -25,15 +25,20 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitWarnings = 3;  // check-reels: warnings but no errors
 
-// A failed operation: printed as "yarvoctl: <operation>: <text>", exit 1.
+// A failed operation: printed as "yarvoctl: <operation>: <text>", exit 1
+// (or `exitCode`).  `code` is the library's status code, -1 for none.
 class Failure : public std::runtime_error {
 public:
-    Failure(std::string operation, const std::string& text)
-        : std::runtime_error(text), operation_(std::move(operation)) {}
+    Failure(std::string operation, const std::string& text, int code = -1, int exitCode = kExitFailed)
+        : std::runtime_error(text), operation_(std::move(operation)), code_(code), exitCode_(exitCode) {}
     const std::string& operation() const { return operation_; }
+    int code() const { return code_; }
+    int exitCode() const { return exitCode_; }
 
 private:
     std::string operation_;
+    int code_;
+    int exitCode_;
 };
 
 // Throws the library's last status code for `operation` as a Failure.
@@ -89,6 +94,8 @@ struct Context {
     std::string reels;      // --reels FILE; empty: the library's default name
     std::function<int()> action;  // the chosen subcommand's work
     std::set<unsigned> definedReels;  // reels configured from a definition in this run
+    long long reel = -1;          // the reel the subcommand works on, as given; -1: none
+    long long declared = -1;      // reels declared with --declare in this run; -1: none
 };
 
 Context& context();
@@ -110,8 +117,16 @@ void addReelSetupOptions(CLI::App* sub, ReelSetup& setup);
 // parameter; the library judges the rest) and hands the value on in decimal.
 CLI::Validator integer(long long min, long long max);
 
-// Option helpers: the reel number (0-255, the library judges 8 and above).
+// Option helpers: the reel number (any size; the library judges 8 and
+// above, so 9 and 300 fail alike).
 CLI::Option* addReelArgument(CLI::App* sub, unsigned& reel);
+// The reel number as the library takes it: a number above 255 goes as 255,
+// which the library refuses as it refuses any above 7.
+unsigned char reelArgument(unsigned reel);
+
+// Whether the board's firmware version names the virtual board, whose
+// status reply has documented meanings (one more board command).
+bool virtualBoard(Yarvo& yarvo);
 
 // Monotonic milliseconds, for --watch loops; and a SIGINT-aware sleep that
 // returns false once the user interrupted.

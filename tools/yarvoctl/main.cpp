@@ -4,7 +4,9 @@
 //
 // Exit status: 0 success, 1 an operation failed (reported on standard error
 // as "yarvoctl: <operation>: <code name> (<number>)"), 2 usage error,
-// 3 check-reels found warnings but no errors (soak: cmd_soak.cpp).
+// 3 check-reels found warnings but no errors; trace gives its program's
+// (soak: cmd_soak.cpp).
+// With --json every error is also one JSON document on standard output.
 #include <iostream>
 
 #include "codes.h"
@@ -12,10 +14,41 @@
 
 namespace {
 
-int usageError(const std::string& message) {
+// Whether --json was asked for before "--", for errors found while the
+// command line is still being read.
+bool jsonAsked(int argc, char** argv) {
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+        if (std::string(argv[i]) == "--json") return true;
+    }
+    return yarvoctl::context().json;
+}
+
+// Errors go to standard error; with --json also to standard output as one
+// document, {"error": {...}}, so that scripts read results and failures alike.
+void reportError(bool json, const yarvoctl::Json& error) {
+    if (json) std::cout << yarvoctl::Json::object().set("error", error).dump() << "\n" << std::flush;
+}
+
+int usageError(bool json, const std::string& message) {
     std::cerr << "yarvoctl: " << message << "\n"
               << "Run with --help for more information.\n";
+    reportError(json, yarvoctl::Json::object().set("usage", true).set("message", message));
     return yarvoctl::kExitUsage;
+}
+
+// The first word of the command line that is neither an option nor an
+// option's value: the subcommand asked for.
+std::string commandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") return "";
+        if (word == "--address" || word == "-a" || word == "--reels") {
+            ++i;
+        } else if (word.empty() || word[0] != '-') {
+            return word;
+        }
+    }
+    return "";
 }
 
 void addCodesCommand(CLI::App& app) {
@@ -58,8 +91,9 @@ int main(int argc, char** argv) {
         "Each run is a new process and the library keeps nothing between runs: reel subcommands\n"
         "take --type T (configure the reel from the reel-definition file) or --declare COUNT\n"
         "(declare reels for step-level use) to configure the reel first.\n"
-        "Exit status: 0 success, 1 operation failed, 2 usage error, 3 check-reels warnings only\n"
-        "(soak: 1 a reel missed or raised a fault flag, 4 a library call failed).");
+        "Exit status: 0 success, 1 operation failed, 2 usage error, 3 check-reels warnings only;\n"
+        "trace: its program's (127 not found, 126 not runnable); soak: 1 a reel missed or raised a\n"
+        "fault flag, 4 a library call failed.  With --json errors are JSON too.");
 
     addBoardCommands(app);
     addReelCommands(app);
@@ -75,7 +109,13 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
     } catch (const CLI::ParseError& e) {
-        return usageError(e.what());
+        const std::string word = commandWord(argc, argv);
+        if (!word.empty() && app.get_subcommands().empty()) {
+            bool known = false;
+            for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->check_name(word);
+            if (!known) return usageError(jsonAsked(argc, argv), "unknown command '" + word + "'");
+        }
+        return usageError(jsonAsked(argc, argv), e.what());
     }
 
     try {
@@ -83,11 +123,17 @@ int main(int argc, char** argv) {
     } catch (const Failure& f) {
         std::cout.flush();
         std::cerr << "yarvoctl: " << f.operation() << ": " << f.what() << "\n";
-        return kExitFailed;
+        Json error = Json::object().set("operation", f.operation()).set("message", f.what());
+        if (f.code() >= 0) {
+            error.set("code", f.code()).set("name", yarvo::tools::statusCodeName(static_cast<unsigned>(f.code())));
+        }
+        reportError(ctx.json, error);
+        return f.exitCode();
     } catch (const CLI::Error& e) {
-        return usageError(e.what());
+        return usageError(ctx.json, e.what());
     } catch (const std::exception& e) {
         std::cerr << "yarvoctl: " << e.what() << "\n";
+        reportError(ctx.json, Json::object().set("message", e.what()));
         return kExitFailed;
     }
 }

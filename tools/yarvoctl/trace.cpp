@@ -1,5 +1,6 @@
-// trace [--raw] [-o FILE] -- PROGRAM [ARGS...]: runs PROGRAM with the
-// transfer tracer preloaded and returns PROGRAM's exit status.
+// trace [--raw] [-o FILE] [--filter TERMS] -- PROGRAM [ARGS...]: runs
+// PROGRAM with the transfer tracer preloaded and returns PROGRAM's exit
+// status (127 when it is not found, 126 when it cannot be run).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include "common.h"
 #include "companion.h"
 #include "output_file.h"
+#include "trace_filter.h"
 
 #ifndef YARVO_TRACE_INSTALLED
 #define YARVO_TRACE_INSTALLED ""
@@ -31,6 +33,7 @@ constexpr char kTracerName[] = "libyarvo-trace.so";
 struct TraceArgs {
     bool raw = false;
     std::string output;
+    std::string filter;
     std::vector<std::string> command;
 };
 
@@ -97,6 +100,8 @@ int runTrace(const TraceArgs& a) {
         if (a.raw) ::setenv("YARVO_TRACE_RAW", "1", 1); else ::unsetenv("YARVO_TRACE_RAW");
         if (!output.empty()) ::setenv("YARVO_TRACE_OUTPUT", output.c_str(), 1);
         else ::unsetenv("YARVO_TRACE_OUTPUT");
+        if (!a.filter.empty()) ::setenv("YARVO_TRACE_FILTER", a.filter.c_str(), 1);
+        else ::unsetenv("YARVO_TRACE_FILTER");
         ::execvp(argv[0], argv.data());
         const int err = errno;
         (void)!::write(pipeFds[1], &err, sizeof err);
@@ -116,7 +121,9 @@ int runTrace(const TraceArgs& a) {
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (got == static_cast<ssize_t>(sizeof execError)) {
-        throw Failure("trace", "cannot run " + a.command.front() + ": " + std::strerror(execError));
+        // As a shell (and yarvo-sim) says it: 127 not found, 126 not runnable.
+        throw Failure("trace", "cannot run " + a.command.front() + ": " + std::strerror(execError), -1,
+                      execError == ENOENT ? 127 : 126);
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -134,6 +141,18 @@ void addTraceCommand(CLI::App& app) {
         "(exit status is PROGRAM's)");
     sub->add_flag("--raw", args->raw, "add the request and response bytes");
     sub->add_option("-o,--output", args->output, "write the trace to FILE instead of standard error");
+    sub->add_option("--filter", args->filter,
+                    "print only some transfers: terms separated by commas, COMMAND (e.g. STATUS), reel=N, "
+                    "board=N or failed; a term with a leading '-' leaves out what it matches; terms of one "
+                    "kind are alternatives, kinds must all match (-STATUS: no status polls; "
+                    "SPIN,STOP-AT,reel=2: spins and stops of reel 2)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                yarvo::decode::TransferFilter filter;
+                std::string error;
+                return filter.parse(text, &error) ? std::string() : error;
+            },
+            "FILTER"));
     sub->add_option("program", args->command, "PROGRAM [ARGS...], after --")->required();
     sub->positionals_at_end();
     sub->callback([&ctx, args] { ctx.action = [args] { return runTrace(*args); }; });

@@ -13,6 +13,7 @@
 //   YARVO_TRACE_OUTPUT  file to append to (default: standard error)
 //   YARVO_TRACE_RAW     "1": add the request and response bytes
 //   YARVO_TRACE_EPOCH   CLOCK_MONOTONIC nanoseconds that time stamps count from
+//   YARVO_TRACE_FILTER  which transfers to print (trace_filter.h); all when unset
 //
 // The open flags and the output file are handled in trace_output.cpp, which
 // may include <fcntl.h>; this file must not, since it defines open itself.
@@ -35,6 +36,7 @@
 
 #include "board_name.h"
 #include "decode.h"
+#include "trace_filter.h"
 #include "trace_output.h"
 #include "wire.h"
 
@@ -72,12 +74,33 @@ int remember(int fd, const char* path) {
     return fd;
 }
 
-std::string boardLabel(int fd) {
+// The board instance of a descriptor, or -1.
+int boardInstance(int fd) {
     if (fd >= 0 && fd < kTrackedDescriptors && trackingReady.load(std::memory_order_acquire)) {
-        const int instance = boardOf[fd].load(std::memory_order_relaxed);
-        if (instance >= 0) return "Kmora_" + std::to_string(instance);
+        return boardOf[fd].load(std::memory_order_relaxed);
     }
-    return "fd " + std::to_string(fd);
+    return -1;
+}
+
+std::string boardLabel(int fd) {
+    const int instance = boardInstance(fd);
+    return instance >= 0 ? "Kmora_" + std::to_string(instance) : "fd " + std::to_string(fd);
+}
+
+// What each board's firmware version said, for naming its status fields.
+yarvo::decode::FirmwareNotes firmwareNotes;
+
+// The transfers to show (YARVO_TRACE_FILTER, checked by yarvoctl); all when
+// unset or unreadable.
+const yarvo::decode::TransferFilter& filter() {
+    static const yarvo::decode::TransferFilter chosen = [] {
+        yarvo::decode::TransferFilter f;
+        std::string error;
+        const char* text = std::getenv("YARVO_TRACE_FILTER");
+        if (text != nullptr && !f.parse(text, &error)) f = yarvo::decode::TransferFilter();
+        return f;
+    }();
+    return chosen;
 }
 
 long long nowNanos() {
@@ -129,10 +152,14 @@ void writeAll(int fd, const std::string& text) {
 void report(int fd, const yarvo::wire::TransferBlock& before,
             const yarvo::wire::TransferBlock& after, int result, int err, long long when) {
     const yarvo::decode::Exchange e = yarvo::decode::fromBlocks(before, after, result, err);
+    const int board = boardInstance(fd);
+    firmwareNotes.note(board, e);
+    if (!filter().shows(board, e)) return;
     const double seconds = static_cast<double>(when - epochNanos()) / 1e9;
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "[%12.6f] ", seconds);
-    std::string text = stamp + boardLabel(fd) + " " + yarvo::decode::describe(e) + "\n";
+    std::string text = stamp + boardLabel(fd) + " " +
+                       yarvo::decode::describe(e, firmwareNotes.virtualBoard(board)) + "\n";
     if (rawWanted()) {
         text += "    request:  " + yarvo::decode::hex(before.buffer, e.requestLength + 1) + "\n";
         if (result == 0) {
