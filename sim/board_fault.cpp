@@ -13,8 +13,6 @@ namespace yarvo::sim {
 namespace {
 
 constexpr long long kReels = 8;
-constexpr long long kMaxJamSteps = 10000000;
-constexpr long long kMaxLostSteps = 10000;
 constexpr unsigned long long kMaxScheduleMicros = 1000000ull * 60 * 60 * 24 * 365;   // a year
 
 const uint8_t kPowerStatuses[] = {kPowerGood, kPowerLow, kPowerFailed};
@@ -114,13 +112,13 @@ bool parseBoardFault(const std::vector<std::string>& w, BoardFault* fault, std::
     f.reel = static_cast<uint8_t>(v);
     if (name == "jam") {
         f.kind = BoardFault::Jam;
-        if (w.size() > 3 && !number(w[3], 0, kMaxJamSteps, "steps", &v, error)) {
+        if (w.size() > 3 && !number(w[3], 0, kMaxJamAfterSteps, "steps", &v, error)) {
             return false;
         }
         f.value = w.size() > 3 ? static_cast<int32_t>(v) : 0;
     } else if (name == "lose-steps") {
         f.kind = BoardFault::LoseSteps;
-        if (!number(w.at(3), 0, kMaxLostSteps, "steps", &v, error)) {
+        if (!number(w.at(3), 0, kMaxLostStepsPerSpin, "steps", &v, error)) {
             return false;
         }
         f.value = static_cast<int32_t>(v);

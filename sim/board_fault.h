@@ -12,6 +12,10 @@
 
 namespace yarvo::sim {
 
+// The largest step counts a jam waits for and a spin loses.
+constexpr long kMaxJamAfterSteps = 10000000;
+constexpr long kMaxLostStepsPerSpin = 10000;
+
 struct BoardFault {
     enum Kind : uint8_t { Jam, LoseSteps, Index, Power, Heal, Tamper } kind = Heal;
     uint8_t reel = 0;
