@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -78,6 +79,9 @@ void planReels(const SoakArgs& a, soak::Plan* plan) {
 
 std::string countText(unsigned n, const char* what) { return std::to_string(n) + " " + what; }
 
+// Stop times as whole microseconds, numbers for scripts.
+long long micros(double ms) { return std::llround(ms * 1000.0); }
+
 std::string msText(double ms) {
     char text[32];
     std::snprintf(text, sizeof text, ms < 10 ? "%.1f" : "%.0f", ms);
@@ -134,7 +138,7 @@ Json reelJson(const soak::Report& report, const soak::ReelReport& r) {
         json.set("statusByte1", raw);
     }
     json.set("timeouts", r.timeouts)
-        .set("stopMs", Json::object().set("min", msText(t.min)).set("median", msText(t.median)).set("p99", msText(t.p99)))
+        .set("stopMicros", Json::object().set("min", micros(t.min)).set("median", micros(t.median)).set("p99", micros(t.p99)))
         .set("offset", Json::object().set("min", least).set("max", greatest));
     return json;
 }
