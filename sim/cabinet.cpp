@@ -40,6 +40,34 @@ VirtualCabinet& VirtualCabinet::nodeRefuses() {
     return *this;
 }
 
+VirtualCabinet& VirtualCabinet::fault(const BoardFault& fault) {
+    sim::driver().withBoard(current_, [&fault](Firmware& fw) { applyBoardFault(fw, fault); });
+    return *this;
+}
+
+VirtualCabinet& VirtualCabinet::faultAt(std::chrono::microseconds at, const BoardFault& fault) {
+    sim::driver().scheduleFault(current_, static_cast<uint64_t>(at.count()), fault);
+    return *this;
+}
+
+VirtualCabinet& VirtualCabinet::jam(unsigned reel, uint32_t afterSteps) {
+    return fault({BoardFault::Jam, static_cast<uint8_t>(reel), static_cast<int32_t>(afterSteps)});
+}
+
+VirtualCabinet& VirtualCabinet::loseSteps(unsigned reel, uint16_t perSpin) {
+    return fault({BoardFault::LoseSteps, static_cast<uint8_t>(reel), perSpin});
+}
+
+VirtualCabinet& VirtualCabinet::indexSensor(unsigned reel, IndexSensor sensor) {
+    return fault({BoardFault::Index, static_cast<uint8_t>(reel), static_cast<int32_t>(sensor)});
+}
+
+VirtualCabinet& VirtualCabinet::power(uint8_t status) { return fault({BoardFault::Power, 0, status}); }
+
+VirtualCabinet& VirtualCabinet::heal(unsigned reel) {
+    return fault({BoardFault::Heal, static_cast<uint8_t>(reel), 0});
+}
+
 VirtualDriver& VirtualCabinet::driver() { return sim::driver(); }
 
 ReelState VirtualCabinet::reel(unsigned instance, unsigned reel) {

@@ -22,7 +22,9 @@ constexpr unsigned kInputCount = 24;
 
 const char kHelp[] =
     "ok commands: status [B] | boards | board B | input N on|off|toggle | inputs HEX | address A"
-    " | unplug B | replug B | fail B N [ERRNO] | tamper B REEL HALFSTEPS";
+    " | unplug B | replug B | fail B N [ERRNO] | tamper B REEL HALFSTEPS"
+    " | jam B REEL [AFTER_STEPS] | lose-steps B REEL N | index B REEL dead|stuck | power B good|low|failed"
+    " | heal B REEL";
 
 std::vector<std::string> words(const std::string& line) {
     std::istringstream in(line);
@@ -58,6 +60,11 @@ const std::map<std::string, Syntax>& syntaxTable() {
         {"replug", {ControlCommand::Replug, 1, 1, "replug B"}},
         {"fail", {ControlCommand::Fail, 2, 3, "fail B N [ERRNO]"}},
         {"tamper", {ControlCommand::Tamper, 3, 3, "tamper B REEL HALFSTEPS"}},
+        {"jam", {ControlCommand::Jam, 2, 3, "jam B REEL [AFTER_STEPS]"}},
+        {"lose-steps", {ControlCommand::LoseSteps, 3, 3, "lose-steps B REEL N"}},
+        {"index", {ControlCommand::Index, 3, 3, "index B REEL dead|stuck"}},
+        {"power", {ControlCommand::Power, 2, 2, "power B good|low|failed"}},
+        {"heal", {ControlCommand::Heal, 2, 2, "heal B REEL"}},
     };
     return table;
 }
@@ -105,12 +112,13 @@ std::string statusLine(const BoardSnapshot& board, const SymbolNamer& namer) {
                   board.instance, board.plugged ? "yes" : "no", (board.inputs >> kAddressInput) & 7u,
                   static_cast<unsigned>(board.inputs & 0xFFFFFFu), static_cast<unsigned long long>(board.outputs));
     std::string text = head;
+    text += " power=" + powerName(board.power);
     for (unsigned r = 0; r < kBoardReels; ++r) {
         const ReelSnapshot& reel = board.reels[r];
         char item[96];
         std::snprintf(item, sizeof item, " reel%u=%u/%u,%s%s%s", r, reel.position, reel.turnLength,
                       motionName(reel), reel.synchronised ? ",sync" : "", reel.tampered ? ",tampered" : "");
-        text += item;
+        text += item + reelFaultText(reel);
         const std::string symbol = namer ? namer(board.instance, r, reel.truePosition) : std::string();
         if (!symbol.empty()) {
             text += "," + symbol;
@@ -231,6 +239,15 @@ bool parseControlLine(const std::string& line, ControlCommand* command, std::str
         }
         c.halfSteps = static_cast<int32_t>(v);
         break;
+    case ControlCommand::Jam:
+    case ControlCommand::LoseSteps:
+    case ControlCommand::Index:
+    case ControlCommand::Power:
+    case ControlCommand::Heal:
+        if (!board(w[1]) || !parseBoardFault(w, &c.fault, error)) {
+            return false;
+        }
+        break;
     }
     *command = c;
     return true;
@@ -319,6 +336,13 @@ std::string ControlSession::run(const ControlCommand& c) {
     case ControlCommand::Tamper:
         driver_->withBoard(board, [&](Firmware& fw) { fw.reel(c.number).nudge(c.halfSteps); });
         return "ok " + name + " reel" + std::to_string(c.number) + " tampered";
+    case ControlCommand::Jam:
+    case ControlCommand::LoseSteps:
+    case ControlCommand::Index:
+    case ControlCommand::Power:
+    case ControlCommand::Heal:
+        driver_->withBoard(board, [&](Firmware& fw) { applyBoardFault(fw, c.fault); });
+        return "ok " + name + " " + describeBoardFault(c.fault);
     }
     return "error: unhandled command";
 }

@@ -23,6 +23,14 @@
 //                            or its number; any other is refused)
 //   tamper B REEL HALFSTEPS  turn reel REEL of board B by hand: it is tampered
 //                            and unsynchronised, its counter no longer agrees
+//   jam B REEL [AFTER_STEPS] the reel stops turning, at once or after that many
+//                            more motor steps; the board keeps counting
+//   lose-steps B REEL N      each new spin of the reel loses its first N steps
+//                            (0: none)
+//   index B REEL dead|stuck  the reel's index sensor never / always reports
+//   power B good|low|failed  board B's power status; failed stops its reels
+//   heal B REEL              the reel's faults are gone (its counter is not
+//                            put right until it is synchronised)
 //
 // Numbers are decimal or 0x hexadecimal (inputs: hexadecimal).  Empty lines
 // and lines beginning with '#' get no reply.  Replies never carry control
@@ -36,12 +44,16 @@
 #include <string>
 #include <vector>
 
+#include "board_fault.h"
 #include "virtual_driver.h"
 
 namespace yarvo::sim {
 
 struct ControlCommand {
-    enum Op { Help, Status, Boards, Board, Input, Inputs, Address, Unplug, Replug, Fail, Tamper } op = Help;
+    enum Op {
+        Help, Status, Boards, Board, Input, Inputs, Address, Unplug, Replug, Fail, Tamper,
+        Jam, LoseSteps, Index, Power, Heal   // reel and power faults (board_fault.h)
+    } op = Help;
     enum Switch { Off, On, Toggle };
     int board = -1;          // named board, -1: the selected one
     unsigned number = 0;     // input, reel, address or transfer count
@@ -49,6 +61,7 @@ struct ControlCommand {
     uint32_t bits = 0;       // inputs
     int32_t halfSteps = 0;   // tamper
     int err = 0;             // fail
+    BoardFault fault;        // jam, lose-steps, index, power, heal
 };
 
 // Parses one command line.  False with a message for a line that is not a
@@ -68,7 +81,8 @@ const char* motionName(const ReelSnapshot& reel);
 using SymbolNamer = std::function<std::string(unsigned instance, unsigned reel, uint32_t truePosition)>;
 
 // The status command's line (without "ok "): board, plugged, address,
-// inputs, outputs, then each reel's position, motion, flags and symbol.
+// inputs, outputs, power, then each reel's position, motion, flags, faults
+// (board_fault.h) and symbol.
 std::string statusLine(const BoardSnapshot& board, const SymbolNamer& namer);
 
 // Executes commands against a driver and keeps the board selection of one

@@ -125,6 +125,9 @@ uint8_t Firmware::handle(const uint8_t* request, uint32_t requestLength, uint8_t
         if (!validStepMode(p[1])) {
             return kStatusBadArgument;
         }
+        if (power_ == kPowerFailed) {
+            return kStatusNoPower;
+        }
         return reels_[r].spin(static_cast<int8_t>(p[1]), wire::getBE16(p + 2)) ? kStatusOk
                                                                                 : kStatusBadArgument;
     case wire::kCmdRampUp:
@@ -182,6 +185,9 @@ uint8_t Firmware::handle(const uint8_t* request, uint32_t requestLength, uint8_t
         if (!validStepMode(p[1])) {
             return kStatusBadArgument;
         }
+        if (power_ == kPowerFailed) {
+            return kStatusNoPower;
+        }
         return reels_[r].startSkill(static_cast<int8_t>(p[1])) ? kStatusOk : kStatusBadArgument;
     case wire::kCmdStopSkill:
         if ((status = reelCommand(1, &r)) != kStatusOk) {
@@ -236,7 +242,14 @@ uint64_t Firmware::outputs() const { return outputs_; }
 
 bool Firmware::output(unsigned n) const { return n < 64 && ((outputs_ >> n) & 1u) != 0; }
 
-void Firmware::setPowerStatus(uint8_t status) { power_ = status; }
+void Firmware::setPowerStatus(uint8_t status) {
+    power_ = status;
+    if (status == kPowerFailed) {
+        for (Reel& reel : reels_) {
+            reel.cutPower();
+        }
+    }
+}
 
 void Firmware::setFirmwareVersion(const std::string& text) { version_ = text; }
 

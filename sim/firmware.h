@@ -5,8 +5,12 @@
 //
 //  * Command 10 answers the version text kFirmwareVersion (no terminator,
 //    at most 253 bytes).
-//  * Command 11 answers one byte, the power status (kPowerGood by default;
-//    tests set others).
+//  * Command 11 answers one byte, the power status: kPowerGood (0x01, the
+//    default), kPowerLow (0x02: the supply sags; the reels turn as usual) or
+//    kPowerFailed (0x00: no supply; every reel stops at once where it is,
+//    counter and reel together, and commands 41 and 48 answer status 3
+//    until the supply is back).  Tests may set any other byte; only 0x00
+//    stops the reels.
 //  * Command 20 answers three bytes: inputs 0-7, 8-15, 16-23.  Bits 0-2 of the
 //    third byte are the board address: the address jumpers hold inputs 16-18
 //    on, so those inputs read as the inputs set OR the address bits
@@ -38,11 +42,14 @@
 //    Mode 0 keeps the tampered flag; mode 1 also clears it when the index is
 //    found.  Other modes answer status 2.
 //  * Command 47 answers nine bytes: position (BE16, half steps), steps still
-//    to go (BE16, saturated at 0xFFFF), flags (ReelFlag bits), the step mode
-//    of the running or last motion (two's complement), the duty-cycle on
-//    value, the turn length (BE16, half steps).
+//    to go (BE16, saturated at 0xFFFF), flags (ReelFlag bits: 0x01 moving,
+//    0x02 skill spin, 0x04 synchronised, 0x08 tampered, 0x10 stopping, 0x20
+//    synchronisation armed, 0x40 position error, 0x80 index missing), the
+//    step mode of the running or last motion (two's complement), the
+//    duty-cycle on value, the turn length (BE16, half steps).
 //  * Command 51 hands its nine bytes to the reel (bytes 1-2: turn length).
-//  * Motion timing: see reel.h.  Reel commands check the reel number first:
+//  * Motion timing and reel faults (jam, lost steps, index sensor dead or
+//    stuck) with what the board notices of them: see reel.h.  Reel commands check the reel number first:
 //    a reel number above 7 answers status 1; then a payload shorter than the
 //    command needs answers status 2.  Unknown command codes answer status 0
 //    and no payload.  A step mode outside -2, -1, 1, 2 answers status 2.
@@ -59,11 +66,19 @@ namespace yarvo::sim {
 
 constexpr const char* kFirmwareVersion = "YARVO-SIM 1.0";
 constexpr uint8_t kPowerGood = 0x01;
+constexpr uint8_t kPowerLow = 0x02;
+constexpr uint8_t kPowerFailed = 0x00;
+
+// "good", "low" or "failed" for those power status bytes, null for others.
+inline const char* powerStatusName(uint8_t status) {
+    return status == kPowerGood ? "good" : status == kPowerLow ? "low" : status == kPowerFailed ? "failed" : nullptr;
+}
 
 // Board status byte values.
 constexpr uint8_t kStatusOk = 0;
 constexpr uint8_t kStatusBadReel = 1;
 constexpr uint8_t kStatusBadArgument = 2;
+constexpr uint8_t kStatusNoPower = 3;    // a motion command while the supply has failed
 
 class Firmware {
 public:
@@ -90,7 +105,7 @@ public:
     uint64_t outputs() const;
     bool output(unsigned n) const;
 
-    void setPowerStatus(uint8_t status);
+    void setPowerStatus(uint8_t status);    // kPowerFailed stops every reel
     uint8_t powerStatus() const { return power_; }
     void setFirmwareVersion(const std::string& text);
 

@@ -20,6 +20,12 @@
 // reader could not take are lost, never waited for; at exit the host's
 // standard error says how many.
 //
+// YARVO_SIM_TIME_SCALE=N runs the boards' clock N times as fast as the wall
+// clock (1 to 1000).  YARVO_SIM_FAULTS holds a fault schedule, one "at TIME
+// COMMAND" per line (or separated by ';'), e.g. "at 5s jam 0 2" (see
+// board_fault.h; yarvo-sim run --preload --fault sets it).  Values that do
+// not parse are reported on standard error and ignored.
+//
 // The boards live inside the host, so there is no control socket; the same
 // control commands (control_protocol.h) reach them from inside the host
 // through one C function, found with dlsym(RTLD_DEFAULT, "yarvo_sim_control"):
@@ -36,8 +42,10 @@
 #include <string>
 #include <vector>
 
+#include "board_fault.h"
 #include "board_list.h"
 #include "control_protocol.h"
+#include "numbers.h"
 #include "transfer_log.h"
 #include "virtual_driver.h"
 
@@ -65,6 +73,31 @@ void configureBoard(const std::string& text) {
     servedBoards |= 1u << entry.instance;
 }
 
+void scheduleFaults(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of(";\n", start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string item = text.substr(start, end - start);
+        start = end + 1;
+        if (item.find_first_not_of(" \t") == std::string::npos) {
+            continue;
+        }
+        yarvo::sim::ScheduledFault fault;
+        std::string error;
+        if (!yarvo::sim::parseScheduledFault(item, &fault, &error)) {
+            std::fprintf(stderr, "yarvo-sim: YARVO_SIM_FAULTS: ignoring %s\n", error.c_str());
+        } else if (((servedBoards >> fault.instance) & 1u) == 0) {
+            std::fprintf(stderr, "yarvo-sim: YARVO_SIM_FAULTS: ignoring \"%s\": no board at instance %u\n",
+                         item.c_str(), fault.instance);
+        } else {
+            yarvo::sim::driver().scheduleFault(fault.instance, fault.atMicros, fault.fault);
+        }
+    }
+}
+
 __attribute__((constructor)) void configureFromEnvironment() {
     const char* value = std::getenv("YARVO_SIM_BOARDS");
     const std::string list = value != nullptr ? value : "0:0";
@@ -84,6 +117,18 @@ __attribute__((constructor)) void configureFromEnvironment() {
         start = end + 1;
     }
     d.useRealTime(true);
+    if (const char* scale = std::getenv("YARVO_SIM_TIME_SCALE"); scale != nullptr && *scale != '\0') {
+        long long value = 0;
+        std::string error;
+        if (!yarvo::tools::parseInteger(scale, 1, yarvo::sim::BoardClock::kMaxScale, &value, &error)) {
+            std::fprintf(stderr, "yarvo-sim: YARVO_SIM_TIME_SCALE: ignoring %s\n", error.c_str());
+        } else {
+            d.clock().setScale(static_cast<uint32_t>(value));
+        }
+    }
+    if (const char* faults = std::getenv("YARVO_SIM_FAULTS"); faults != nullptr) {
+        scheduleFaults(faults);
+    }
     if (const char* log = std::getenv("YARVO_SIM_LOG"); log != nullptr && *log != '\0') {
         std::string error;
         transferLog = new yarvo::decode::DirectTransferLog();

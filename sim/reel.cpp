@@ -1,7 +1,10 @@
 // Reel motion model of the virtual board.  Deterministic: the reel moves only
 // when advance() lets time pass, one motor step at the end of each step
 // period; steps at the cruising period are taken in bulk, so that the cost
-// of advance() does not grow with the time it covers.
+// of advance() does not grow with the time it covers.  The board watches
+// every step for its index (reel.h); a bulk stretch is watched step by step
+// only until what it sees repeats from one turn to the next, and the rest of
+// it is taken in whole turns at once.
 #include "reel.h"
 
 #include <algorithm>
@@ -24,15 +27,24 @@ uint32_t wrapped(uint32_t position, int64_t delta, uint32_t turnLength) {
     return uint32_t(p);
 }
 
-// Whether a movement of `size` half steps from `from` in direction `dir`
-// passes over or lands on the index mark (position 0).  Leaving the mark
-// does not count.
-bool passesIndex(uint32_t from, int dir, uint64_t size, uint32_t turnLength) {
-    // Half steps to the first arrival at 0 in the direction of travel.
-    uint32_t toIndex = dir > 0 ? (turnLength - from % turnLength) % turnLength : from % turnLength;
-    if (toIndex == 0) toIndex = turnLength;
-    return toIndex <= size;
+// Half steps between `a` and `b` the shorter way round.
+uint32_t circularDistance(uint32_t a, uint32_t b, uint32_t turnLength) {
+    const uint32_t d = a > b ? a - b : b - a;
+    return d < turnLength - d ? d : turnLength - d;
 }
+
+uint64_t greatestCommonDivisor(uint64_t a, uint64_t b) {
+    while (b != 0) {
+        const uint64_t r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+// What one driven step did, for travel().
+constexpr unsigned kStateChanged = 1;   // a fault began or ended, or the counter was put right
+constexpr unsigned kIndexSeen = 2;
 
 // A stored ramp table into the snapshot's fixed-size copy (the firmware
 // refuses longer tables before they get here).
@@ -108,6 +120,11 @@ void Reel::beginMotion(int8_t stepMode, bool skill) {
     stepsTotal_ = 0;
     halfStepsLeft_ = 0;
     sinceLastStep_ = 0;
+    // The flags tell of this motion from here on.
+    s_.positionError = false;
+    s_.indexMissing = false;
+    lostLeft_ = s_.lostSteps;
+    firstStep_ = true;
 }
 
 void Reel::finishAfter(uint64_t halfSteps) {
@@ -159,6 +176,32 @@ void Reel::nudge(int32_t halfSteps) {
     s_.truePosition = wrapped(s_.truePosition, halfSteps, s_.turnLength);
     s_.tampered = true;
     s_.synchronised = false;
+}
+
+void Reel::jam(uint32_t afterSteps) {
+    s_.jammed = afterSteps == 0;
+    s_.jamPending = afterSteps != 0;
+    s_.jamAfter = afterSteps;
+}
+
+void Reel::loseSteps(uint16_t perMotion) { s_.lostSteps = perMotion; }
+
+void Reel::setIndexSensor(IndexSensor sensor) { s_.indexSensor = sensor; }
+
+void Reel::heal() {
+    s_.jammed = false;
+    s_.jamPending = false;
+    s_.jamAfter = 0;
+    s_.lostSteps = 0;
+    s_.indexSensor = IndexSensor::Working;
+    lostLeft_ = 0;
+}
+
+void Reel::cutPower() {
+    if (s_.moving) {
+        halt();
+        refresh();
+    }
 }
 
 void Reel::advance(uint64_t micros) {
@@ -232,20 +275,104 @@ void Reel::takeSteps(uint64_t count) {
 
 void Reel::travel(uint64_t halfSteps, uint64_t steps) {
     const int dir = s_.stepMode > 0 ? 1 : -1;
-    const bool findsIndex = s_.syncArmed && passesIndex(s_.truePosition, dir, halfSteps, s_.turnLength);
-    const int64_t move = int64_t(halfSteps % s_.turnLength) * dir;
-    s_.position = wrapped(s_.position, move, s_.turnLength);
-    s_.truePosition = wrapped(s_.truePosition, move, s_.turnLength);
-    if (findsIndex) {
-        // From the index on, counter and reel move together.
-        s_.position = s_.truePosition;
-        s_.synchronised = true;
-        s_.syncArmed = false;
-        if (s_.syncMode == 1) s_.tampered = false;
+    if (dir != runDirection_) {
+        runDirection_ = dir;
+        sinceIndex_ = 0;
+        inWindow_ = false;
+    }
+    // Every step but the last half step of a counted move has the motion's size.
+    const uint32_t size = steps == 1 ? uint32_t(halfSteps) : stepSize(s_.stepMode);
+    // After `period` steps counter and reel are where they were, so that
+    // once two periods have gone by unchanged, each further one would see
+    // exactly what the last one saw.
+    const uint64_t period = s_.turnLength / greatestCommonDivisor(s_.turnLength, size);
+    uint64_t unchanged = 0, sinceSeen = UINT64_MAX;
+    for (uint64_t left = steps; left > 0;) {
+        if (unchanged >= 2 * period && left > period && lostLeft_ == 0) {
+            uint64_t periods = (left - 1) / period;
+            if (s_.jamPending) {
+                periods = std::min<uint64_t>(periods, s_.jamAfter / period);
+                s_.jamAfter -= uint32_t(periods * period);
+            }
+            if (sinceSeen >= period) {
+                sinceIndex_ += periods * period * size;   // no index in a turn: none in the next ones
+            }
+            left -= periods * period;
+            unchanged = 0;
+            if (left == 0) break;
+        }
+        const unsigned what = driveStep(size);
+        unchanged = (what & kStateChanged) ? 0 : unchanged + 1;
+        sinceSeen = (what & kIndexSeen) ? 0 : (sinceSeen == UINT64_MAX ? sinceSeen : sinceSeen + 1);
+        --left;
     }
     stepIndex_ += steps;
     s_.stepsTaken += steps;
     if (counted_) halfStepsLeft_ -= halfSteps;
+}
+
+unsigned Reel::driveStep(uint32_t halfSteps) {
+    unsigned what = 0;
+    bool turns = true;   // whether the reel follows the counter
+    if (lostLeft_ > 0) {
+        --lostLeft_;
+        turns = false;
+        what |= kStateChanged;
+    } else if (s_.jamPending && s_.jamAfter == 0) {
+        s_.jamPending = false;
+        s_.jammed = true;
+        what |= kStateChanged;
+    } else if (s_.jamPending) {
+        --s_.jamAfter;
+    }
+    turns = turns && !s_.jammed;
+
+    const int dir = s_.stepMode > 0 ? 1 : -1;
+    const uint32_t t = s_.turnLength;
+    const uint32_t band = deadband();
+    // The counter positions at which it enters and leaves the deadband round
+    // 0 in the direction of travel; no window when the band covers the turn.
+    const bool window = 2 * uint64_t(band) + 1 < t;
+    const uint32_t enters = window ? (dir > 0 ? t - band : band) % t : 0;
+    const uint32_t leaves = window ? (dir > 0 ? band + 1 : t - band - 1) : 0;
+    for (uint32_t i = 0; i < halfSteps; ++i) {
+        s_.position = wrapped(s_.position, dir, t);
+        if (turns) s_.truePosition = wrapped(s_.truePosition, dir, t);
+        ++sinceIndex_;
+        if (window && s_.position == enters) {
+            inWindow_ = true;
+            seenInWindow_ = false;
+        }
+        if (turns && s_.truePosition == 0 && s_.indexSensor == IndexSensor::Working) {
+            what |= kIndexSeen | (seeIndex() ? kStateChanged : 0);
+        }
+        if (window && s_.position == leaves) {
+            if (inWindow_ && !seenInWindow_) s_.positionError = true;
+            inWindow_ = false;
+        }
+    }
+    if (firstStep_) {
+        // A stuck sensor is on as the motion begins: the board takes that as the index.
+        firstStep_ = false;
+        what |= kStateChanged;
+        if (s_.indexSensor == IndexSensor::Stuck) what |= kIndexSeen | (seeIndex() ? kStateChanged : 0);
+    }
+    if (2 * sinceIndex_ >= 3 * uint64_t(t)) s_.indexMissing = true;
+    return what;
+}
+
+bool Reel::seeIndex() {
+    sinceIndex_ = 0;
+    seenInWindow_ = true;
+    if (circularDistance(s_.position, 0, s_.turnLength) > deadband()) s_.positionError = true;
+    if (!s_.syncArmed) return false;
+    // From the index on, the counter agrees with what the board takes for it.
+    s_.position = 0;
+    inWindow_ = true;
+    s_.synchronised = true;
+    s_.syncArmed = false;
+    if (s_.syncMode == 1) s_.tampered = false;
+    return true;
 }
 
 void Reel::halt() {
@@ -278,6 +405,8 @@ void Reel::status(uint8_t out[9]) const {
     if (s_.tampered) flags |= kFlagTampered;
     if (s_.stopping) flags |= kFlagStopping;
     if (s_.syncArmed) flags |= kFlagSyncArmed;
+    if (s_.positionError) flags |= kFlagPositionError;
+    if (s_.indexMissing) flags |= kFlagIndexMissing;
     out[4] = flags;
     out[5] = uint8_t(s_.stepMode);
     out[6] = s_.dutyOn;

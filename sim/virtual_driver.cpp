@@ -33,6 +33,7 @@ void VirtualDriver::Instance::clear(uint64_t now) {
     time = now;
     transfers = 0;
     faults.clear();
+    schedule.clear();
     std::lock_guard<std::mutex> lock(snapshotMutex);
     last = BoardSnapshot();
 }
@@ -117,11 +118,21 @@ bool VirtualDriver::pluggedIn(unsigned instance) const {
 }
 
 void VirtualDriver::catchUp(Instance& b, uint64_t now) {
-    if (now <= b.time) {
-        return;   // another thread read a later time and got here first
-    }
+    // Another thread may have read a later time and got here first.
+    now = now > b.time ? now : b.time;
     // Absent boards stand still.
-    if (b.present) {
+    while (!b.schedule.empty() && b.schedule.front().atMicros <= now) {
+        const ScheduledFault next = b.schedule.front();
+        b.schedule.erase(b.schedule.begin());
+        if (next.atMicros > b.time) {
+            if (b.present) {
+                b.firmware->advance(next.atMicros - b.time);
+            }
+            b.time = next.atMicros;
+        }
+        applyBoardFault(*b.firmware, next.fault);
+    }
+    if (now > b.time && b.present) {
         b.firmware->advance(now - b.time);
     }
     b.time = now;
@@ -395,6 +406,34 @@ void VirtualDriver::clearFaults() {
         std::lock_guard<std::mutex> lock(b.mutex);
         b.faults.clear();
     }
+}
+
+bool VirtualDriver::scheduleFault(unsigned instance, uint64_t atMicros, const BoardFault& fault) {
+    if (instance >= kInstances) {
+        return false;
+    }
+    Instance& b = boards_[instance];
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (b.schedule.size() >= kMaxScheduledFaults) {
+        return false;
+    }
+    ScheduledFault s;
+    s.instance = instance;
+    s.atMicros = atMicros;
+    s.fault = fault;
+    auto after = std::upper_bound(b.schedule.begin(), b.schedule.end(), atMicros,
+                                  [](uint64_t at, const ScheduledFault& f) { return at < f.atMicros; });
+    b.schedule.insert(after, s);
+    return true;
+}
+
+size_t VirtualDriver::scheduledFaults(unsigned instance) const {
+    if (instance >= kInstances) {
+        return 0;
+    }
+    const Instance& b = boards_[instance];
+    std::lock_guard<std::mutex> lock(b.mutex);
+    return b.schedule.size();
 }
 
 std::vector<TransferRecord> VirtualDriver::log() const {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "board_fault.h"
 #include "clock.h"
 #include "firmware.h"
 #include "../lib/wire.h"
@@ -154,6 +155,17 @@ public:
     size_t pendingFaultRuns(unsigned instance) const;
     void clearFaults();
 
+    // Reel and power faults at a time on the boards' clock (yarvo-sim
+    // --fault): each happens when the board's time reaches it, at exactly
+    // that time however late the board is next served, after those
+    // scheduled for the same time before it.  A time already past happens
+    // when the board is next served.  False (nothing scheduled) for an
+    // instance above 15 or when kMaxScheduledFaults wait.  Plugging a board
+    // in afresh forgets its schedule.
+    static constexpr size_t kMaxScheduledFaults = 256;
+    bool scheduleFault(unsigned instance, uint64_t atMicros, const BoardFault& fault);
+    size_t scheduledFaults(unsigned instance) const;
+
     // Transfer log (for tests: it keeps every record until cleared).
     std::vector<TransferRecord> log() const;
     std::vector<TransferRecord> log(unsigned instance) const;
@@ -204,6 +216,7 @@ private:
         uint64_t time = 0;              // board time the firmware has reached
         uint64_t transfers = 0;
         std::deque<FaultRun> faults;
+        std::vector<ScheduledFault> schedule;   // by time
         std::mutex snapshotMutex;       // guards `last` alone
         BoardSnapshot last;
         void clear(uint64_t now);       // absent, fresh board, no faults

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "reel.h"
@@ -217,7 +218,9 @@ TEST(ReelStatus, BytesAndTurnLength) {
     r.advance(5000 * 996);
     r.status(out);
     EXPECT_EQ(out[3], 3);
-    EXPECT_EQ(out[4], kFlagMoving | kFlagTampered | kFlagStopping);
+    // On the way the reel passed its index with the counter one half step off
+    // (deadband 0): the board noticed.
+    EXPECT_EQ(out[4], kFlagMoving | kFlagTampered | kFlagStopping | kFlagPositionError);
     r.setTurnLength(100);
     EXPECT_EQ(r.state().position, 56u);   // 150 - 2 * 997 = 256 (mod 300), kept modulo 100
 
@@ -238,6 +241,31 @@ TEST(ReelStatus, BytesAndTurnLength) {
 namespace yarvo::sim {
 namespace {
 
+// The reel after `micros` given in one call, and after the same time given
+// in slices shorter than any step, from the start of a skill spin or of a
+// spin of `steps`.
+std::pair<ReelState, ReelState> inOneCallAndInSlices(Reel once, bool skill, int8_t mode, uint16_t steps,
+                                                     uint64_t micros) {
+    Reel sliced = once;
+    for (Reel* r : {&once, &sliced}) skill ? r->startSkill(mode) : r->spin(mode, steps);
+    once.advance(micros);
+    for (uint64_t t = 0; t < micros; t += 37) sliced.advance(std::min<uint64_t>(37, micros - t));
+    return {once.state(), sliced.state()};
+}
+
+void expectSameMotion(const ReelState& a, const ReelState& b) {
+    EXPECT_EQ(a.position, b.position);
+    EXPECT_EQ(a.truePosition, b.truePosition);
+    EXPECT_EQ(a.stepsTaken, b.stepsTaken);
+    EXPECT_EQ(a.moving, b.moving);
+    EXPECT_EQ(a.stepsToGo, b.stepsToGo);
+    EXPECT_EQ(a.synchronised, b.synchronised);
+    EXPECT_EQ(a.tampered, b.tampered);
+    EXPECT_EQ(a.jammed, b.jammed);
+    EXPECT_EQ(a.positionError, b.positionError);
+    EXPECT_EQ(a.indexMissing, b.indexMissing);
+}
+
 // Time given in one call leaves the reel where step-by-step time (slices
 // shorter than any step) leaves it: the stretch at the cruising period that
 // one call covers is taken at once, and the index inside it is found.
@@ -255,18 +283,43 @@ TEST(ReelMotion, AdvanceInOneCallMatchesSmallSlices) {
         once.setDefaultStepPeriod(2);
         if (c.nudge != 0) once.nudge(c.nudge);
         once.armSynchronise(1);
-        Reel sliced = once;
-        for (Reel* r : {&once, &sliced}) c.skill ? r->startSkill(c.mode) : r->spin(c.mode, c.steps);
-        once.advance(c.micros);
-        for (uint64_t t = 0; t < c.micros; t += 37) sliced.advance(std::min<uint64_t>(37, c.micros - t));
-        const ReelState a = once.state(), b = sliced.state();
-        EXPECT_EQ(a.position, b.position);
-        EXPECT_EQ(a.truePosition, b.truePosition);
-        EXPECT_EQ(a.stepsTaken, b.stepsTaken);
-        EXPECT_EQ(a.moving, b.moving);
-        EXPECT_EQ(a.stepsToGo, b.stepsToGo);
-        EXPECT_EQ(a.synchronised, b.synchronised);
-        EXPECT_EQ(a.tampered, b.tampered);
+        const auto [a, b] = inOneCallAndInSlices(once, c.skill, c.mode, c.steps, c.micros);
+        expectSameMotion(a, b);
+    }
+}
+
+// With faults the board watches every step; time given in one call still
+// leaves counter, reel and flags where step-by-step time leaves them.
+TEST(ReelMotion, FaultsSeenAlikeInOneCallAndInSmallSlices) {
+    struct Case {
+        const char* name;
+        int8_t mode;
+        bool skill;
+        uint16_t steps;
+        void (*fault)(Reel&);
+        uint64_t micros;
+        bool positionError, indexMissing;   // as the board ends up seeing it
+    };
+    const Case cases[] = {
+        {"jams after 1000 steps", 1, true, 0, [](Reel& r) { r.jam(1000); }, 3'000'000, true, true},
+        {"jammed, counted", -2, false, 5000, [](Reel& r) { r.jam(0); }, 2'000'000, true, true},
+        {"loses 7 steps", 1, false, 4000, [](Reel& r) { r.loseSteps(7); }, 1'500'000, true, false},
+        {"loses 300 steps, skill", -1, true, 0, [](Reel& r) { r.loseSteps(300); }, 1'800'000, true, true},
+        {"index dead", 2, true, 0, [](Reel& r) { r.setIndexSensor(IndexSensor::Dead); }, 2'000'000, true, true},
+        {"index stuck", -1, false, 6000, [](Reel& r) { r.setIndexSensor(IndexSensor::Stuck); }, 2'000'000, true, true},
+        {"turned by hand, not armed", 1, true, 0, [](Reel& r) { r.nudge(9); }, 2'500'000, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reel once = makeReel({6, 4, 2}, {2, 4});
+        const uint8_t params[9] = {0, 0, 96, 0, 0, 0, 0, 0, 3};   // deadband 3
+        once.setParameters(params);
+        c.fault(once);
+        const auto [a, b] = inOneCallAndInSlices(once, c.skill, c.mode, c.steps, c.micros);
+        EXPECT_GE(a.stepsTaken, 4000u);
+        EXPECT_EQ(a.positionError, c.positionError);
+        EXPECT_EQ(a.indexMissing, c.indexMissing);
+        expectSameMotion(a, b);
     }
 }
 

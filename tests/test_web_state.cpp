@@ -79,6 +79,10 @@ WebBoard boardWithReels() {
     reel.stepMode = -2;
     reel.stepPeriodMicros = 2000;
     reel.stepsToGo = 7;
+    b.snapshot.reels[2].jammed = true;
+    b.snapshot.reels[2].positionError = true;
+    b.snapshot.reels[3].indexSensor = sim::IndexSensor::Stuck;
+    b.snapshot.reels[3].jamPending = true;
     return b;
 }
 
@@ -93,6 +97,9 @@ TEST(WebState, StateCarriesEveryReelAsAnArray) {
     // position, true position, turn, state, flags (tampered, in use), speed, half steps to go, symbol, offset
     EXPECT_EQ(board["reels"][1], json::array({40, 44, 96, kAtSpeed, 2 | 8, -1000, 14, 5, 4}));
     EXPECT_EQ(board["reels"][0], json::array({0, 0, 96, kStopped, 0, 0, 0, -1, 0}));
+    // Faults: 4 jammed, 8 position error; 7 index stuck, 10 jams later.
+    EXPECT_EQ(board["reels"][2][4], 16 | 256);
+    EXPECT_EQ(board["reels"][3][4], 128 | 1024);
 }
 
 TEST(WebState, LayoutNamesWhatTheCabinetFileNames) {
@@ -120,6 +127,7 @@ TEST(WebState, LayoutNamesWhatTheCabinetFileNames) {
     EXPECT_EQ(layout["outputs"]["40"], "Hopper");
     EXPECT_EQ(layout["faults"].size(), faultControls().size());
     EXPECT_EQ(layout["errnos"][0], "EIO");
+    EXPECT_EQ(layout["power"], json({{"0", "failed"}, {"1", "good"}, {"2", "low"}}));
 }
 
 // Every row of the fault panel, filled in as the page fills it, is an

@@ -4,7 +4,8 @@ spins reels to known symbols, Debian's Chromium headless through Selenium.
    browser_test.py YARVO_SIM CABINET_HOST REEL_FILE CABINET_FILE SCREENSHOT
 
 Checks the page's test contract (data-* attributes, accessible names),
-that a pressed input reaches the host, that unplugging the board makes the
+that a pressed input reaches the host, that a reel jammed from the fault
+panel shows the board's fault, that unplugging the board makes the
 host's next call fail with ReelMsgTransferFailed (19), that requests without
 the token are refused, and that ten streams at once are served.  Saves a
 screenshot of the page.  Prints "ok: ..." per check.
@@ -205,6 +206,15 @@ def main():
         simulator.wait_for(r"^inputs 0x000100$", 10)
         simulator.wait_for(r"^inputs 0x000000$", 10)
         ok("holding input 8 reached the host, and letting go")
+
+        from selenium.webdriver.support.ui import Select
+        Select(driver.find_element(By.CSS_SELECTOR, '[aria-label="Reel to jam on board 0"]')).select_by_value("2")
+        driver.find_element(By.CSS_SELECTOR, '[aria-label="Jam a reel of board 0"]').click()
+        wait.until(lambda _d: reel(2).get_attribute("data-faults") == "jammed",
+                   "reel 2 does not show the jam sent from the page")
+        if reel(1).get_attribute("data-faults") != "":
+            fail("reel 1 shows faults %r after reel 2 was jammed" % reel(1).get_attribute("data-faults"))
+        ok("Jam a reel of board 0 (reel 2) reached the board: reel 2 alone shows data-faults=jammed")
 
         check_ten_streams(base, token)
         time.sleep(0.3)   # let the lamps and symbols settle for the picture

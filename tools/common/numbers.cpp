@@ -101,4 +101,38 @@ bool parseHexadecimal(const std::string& text, unsigned long long max, unsigned 
     return true;
 }
 
+bool parseDuration(const std::string& text, unsigned long long maxMicros, unsigned long long* micros,
+                   std::string* error) {
+    static const struct {
+        const char* name;
+        unsigned long long micros;
+    } kUnits[] = {{"us", 1}, {"ms", 1000}, {"min", 60000000}, {"s", 1000000}};
+    const size_t end = text.find_first_not_of("0123456789.");
+    const std::string number = text.substr(0, end);
+    const std::string unit = end == std::string::npos ? "" : text.substr(end);
+    const size_t point = number.find('.');
+    const std::string whole = number.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "" : number.substr(point + 1);
+    unsigned long long scale = 0;
+    for (const auto& u : kUnits) {
+        if (unit == u.name) scale = u.micros;
+    }
+    unsigned long long w = 0, f = 0;
+    bool tooLarge = false, fractionTooLarge = false;
+    const bool wholeOk = digits(whole, 0, 10, maxMicros, &w, &tooLarge);
+    if (scale == 0 || !wholeOk || fraction.size() > 6 || fraction.find('.') != std::string::npos ||
+        (point != std::string::npos && !digits(fraction, 0, 10, 999999, &f, &fractionTooLarge))) {
+        *error = "\"" + text + "\" is not a time such as 5s, 250ms or 1.5s (units us, ms, s, min)";
+        return false;
+    }
+    for (size_t i = fraction.size(); i < 6; ++i) f *= 10;   // millionths of the unit
+    const unsigned long long total = w * scale + f * scale / 1000000;
+    if (tooLarge || (scale != 0 && w > maxMicros / scale) || total > maxMicros) {
+        *error = "\"" + text + "\" is too long a time";
+        return false;
+    }
+    *micros = total;
+    return true;
+}
+
 }  // namespace yarvo::tools

@@ -20,6 +20,12 @@ bool parseInteger(const std::string& text, long long min, long long max, long lo
 bool parseHexadecimal(const std::string& text, unsigned long long max, unsigned long long* value,
                       std::string* error);
 
+// A time as people write it: a decimal number with up to six decimals and
+// one of the units us, ms, s or min ("5s", "250ms", "1.5s"), in
+// microseconds, at most `maxMicros`.
+bool parseDuration(const std::string& text, unsigned long long maxMicros, unsigned long long* micros,
+                   std::string* error);
+
 }  // namespace yarvo::tools
 
 #endif

@@ -35,6 +35,7 @@
 #include "session_recorder.h"
 #include "supervise.h"
 #include "terminal_view.h"
+#include "time_plan.h"
 #include "transfer_log.h"
 #include "web_server.h"
 
@@ -75,6 +76,8 @@ struct RunOptions {
     std::string replayPath;
     std::string replayTiming = "fast";
     int divergenceStatus = 3;
+    std::string timeScale;                 // --time-scale (time_plan.h)
+    std::vector<std::string> faults;       // --fault
     // The browser view: --web [[HOST:]PORT], --cabinet FILE.
     bool web = false;
     std::string webAddress;
@@ -199,6 +202,15 @@ int runCommand(RunOptions& o) {
         say(error);
         return kOwnFailure;
     }
+    std::vector<unsigned> instances;
+    for (const BoardEntry& b : effectiveBoards(o.cabinet)) {
+        instances.push_back(b.instance);
+    }
+    TimePlan timePlan;
+    if (!planTime(o.timeScale, o.faults, instances, &timePlan, &error)) {
+        say(error);
+        return kOwnFailure;
+    }
     std::string programPath;
     if (const int status = resolveProgram(o.program[0], &programPath, &error); status != 0) {
         say(error);
@@ -216,6 +228,7 @@ int runCommand(RunOptions& o) {
         return kOwnFailure;
     }
     if (o.preload) {
+        exportTimePlan(timePlan);
         return runWithPreload(o, programPath);
     }
     static ReelLabels labels;   // read by the control thread until _exit
@@ -277,16 +290,13 @@ int runCommand(RunOptions& o) {
     buildCabinet(driver, o.cabinet);
     driver.setLogging(false);   // a long run would grow the in-memory log without end
     driver.useRealTime(true);
+    applyTimePlan(driver, timePlan);
     // Opened before the sandbox hides the machine's /dev.
     static yarvo::decode::TransferLogWriter transferLog;
     if (!o.transferLogPath.empty() && !transferLog.start(driver, o.transferLogPath, &error)) {
         terminal.giveBack();
         say(error);
         return kOwnFailure;
-    }
-    std::vector<unsigned> instances;
-    for (const BoardEntry& b : effectiveBoards(o.cabinet)) {
-        instances.push_back(b.instance);
     }
     // The session: the recording answers (replay), or every exchange is
     // written down (--record).
@@ -491,6 +501,13 @@ int main(int argc, char** argv) {
     run->add_flag("--bench-noop", o.benchNoop,
                   "Also serve /dev/Kmora_noop, whose ioctl the daemon answers at once: the floor of the "
                   "kernel path, for benchmarks (kernel path only)");
+    run->add_option("--time-scale", o.timeScale,
+                    "Run the boards' clock N times as fast as the wall clock, 1 to 1000 (default 1): long soaks in seconds");
+    run->add_option("--fault", o.faults,
+                    "A fault at a time on the boards' clock, 'at TIME COMMAND': TIME like 5s or 250ms, COMMAND one of "
+                    "jam, lose-steps, index, power, heal, tamper as yarvo-sim ctl takes it, e.g. 'at 5s jam 0 2' "
+                    "(repeat for more)")
+        ->allow_extra_args(false);
     run->add_option("--web", o.webAddress,
                     "Serve the browser view on [HOST:]PORT (default, and port 0: a free port on 127.0.0.1); "
                     "the URL to open is printed on standard error")
@@ -543,7 +560,8 @@ int main(int argc, char** argv) {
     ctl->add_option("socket", socket, "The simulator's control socket")->required();
     ctl->add_option("command", words,
                     "status [B] | boards | board B | input N on|off|toggle | inputs HEX | address A | unplug B | "
-                    "replug B | fail B N [ERRNO] | tamper B REEL HALFSTEPS");
+                    "replug B | fail B N [ERRNO] | tamper B REEL HALFSTEPS | jam B REEL [AFTER_STEPS] | "
+                    "lose-steps B REEL N | index B REEL dead|stuck | power B good|low|failed | heal B REEL");
 
     CLI::App* check = app.add_subcommand("check", "Tell which transports work on this machine");
     check->add_option("--preload-library", o.preloadLibraryPath, "Path of libyarvo-sim-preload.so");

@@ -65,7 +65,11 @@ void drawFrame(const ViewSetup& setup, const BoardSelection& selection, const Bo
                const std::string& message) {
     erase();
     int row = 0;
-    drawLine(row++, "yarvo-sim  " + setup.title, A_BOLD);
+    char clock[96];
+    std::snprintf(clock, sizeof clock, "   board time %.1f s%s   power %s", double(frame.timeMicros) / 1e6,
+                  frame.timeScale > 1 ? (" (x" + std::to_string(frame.timeScale) + ")").c_str() : "",
+                  sim::powerName(frame.power).c_str());
+    drawLine(row++, "yarvo-sim  " + setup.title + clock, A_BOLD);
     std::string where = "output: " + setup.logPath;
     if (!setup.reelFile.empty()) {
         where += "   reel types: " + setup.reelFile;

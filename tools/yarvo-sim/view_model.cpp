@@ -58,6 +58,8 @@ ReelRow makeReelRow(unsigned reel, const sim::ReelSnapshot& s, uint64_t outputs,
     }
     row.stepsToGo = s.stepsToGo;
     row.stepMode = s.stepMode;
+    row.faults = sim::reelFaultText(s);
+    std::replace(row.faults.begin(), row.faults.end(), ',', ' ');
     row.configured = s.hasParameters;
     row.turned = s.stepsTaken != 0;
     return row;
@@ -85,6 +87,8 @@ BoardFrame frameOf(const sim::BoardSnapshot& board) {
     frame.outputs = board.outputs;
     frame.address = (frame.inputs >> 16) & 0x7;
     frame.speed.assign(board.speed, strnlen(board.speed, sizeof board.speed));
+    frame.power = board.power;
+    frame.timeMicros = board.timeMicros;
     return frame;
 }
 
@@ -166,6 +170,7 @@ BoardFrame captureBoard(sim::VirtualDriver& driver, unsigned instance, const Ree
         frame.reels[r] = makeReelRow(r, board.reels[r], frame.outputs, type.strip, type.name);
         frame.reels[r].typeSource = type.source;
     }
+    frame.timeScale = driver.clock().scale();
     return frame;
 }
 
@@ -179,6 +184,7 @@ BoardFrame captureBoard(sim::VirtualDriver& driver, unsigned instance, const Sym
         frame.reels[r] = makeReelRow(r, board.reels[r], frame.outputs, strip, type);
         frame.reels[r].typeSource = type.empty() ? TypeSource::None : TypeSource::Named;
     }
+    frame.timeScale = driver.clock().scale();
     return frame;
 }
 
@@ -217,7 +223,7 @@ std::string reelFlagsText(const ReelRow& row) {
     if (row.tampered) {
         text += " TAMPERED";
     }
-    return text;
+    return text + row.faults;
 }
 
 std::string symbolText(const ReelRow& row) {

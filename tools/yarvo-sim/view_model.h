@@ -51,6 +51,7 @@ struct ReelRow {
     bool lamps[3] = {false, false, false};
     uint32_t stepsToGo = 0;
     int8_t stepMode = 0;
+    std::string faults;             // the reel's faults and fault flags, e.g. " jammed position-error"
     bool configured = false;        // the host sent the reel's parameters
     bool turned = false;            // the reel has taken steps
 };
@@ -63,6 +64,9 @@ struct BoardFrame {
     uint32_t inputs = 0;
     uint64_t outputs = 0;
     ReelRow reels[kReels];
+    uint8_t power = 0;              // the power status byte
+    uint64_t timeMicros = 0;        // the boards' clock
+    uint32_t timeScale = 1;         // board seconds per wall-clock second (--time-scale)
 };
 
 // A reel's type as told from what the host sent when it configured the

@@ -217,8 +217,8 @@ void WebView::Impl::run() {
             // The snapshot first: a reel it shows at rest is at rest in the
             // view model's frame taken after it.
             boards[i].snapshot = setup.driver->snapshot(setup.instances[i]);
-            boards[i].frame = captureBoard(*setup.driver, setup.instances[i], setup.labels->strips,
-                                           setup.labels->assignment);
+            // Reel types as the terminal view has them: named, else matched.
+            boards[i].frame = captureBoard(*setup.driver, setup.instances[i], *setup.labels);
         }
         const std::string key = web::layoutKey(boards);
         if (!layout || key != layoutKey) {

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "board_fault.h"
 #include "numbers.h"
 #include "transport.h"
 
@@ -39,6 +40,18 @@ int32_t reelSpeed(const sim::ReelSnapshot& reel) {
     return static_cast<int32_t>(reel.stepMode * 1000000ll / reel.stepPeriodMicros);
 }
 
+namespace {
+
+// A reel's faults and what the board noticed of them, bits 4 to 10 of FLAGS.
+unsigned faultFlags(const sim::ReelSnapshot& reel) {
+    return (reel.jammed ? 16u : 0u) | (reel.jamPending ? 1024u : 0u) | (reel.lostSteps != 0 ? 32u : 0u) |
+           (reel.indexSensor == sim::IndexSensor::Dead ? 64u : 0u) |
+           (reel.indexSensor == sim::IndexSensor::Stuck ? 128u : 0u) | (reel.positionError ? 256u : 0u) |
+           (reel.indexMissing ? 512u : 0u);
+}
+
+}  // namespace
+
 std::string encodeState(const std::vector<WebBoard>& boards) {
     std::string out = "{\"boards\":[";
     char text[256];
@@ -58,7 +71,7 @@ std::string encodeState(const std::vector<WebBoard>& boards) {
             const ReelRow& row = f.reels[r];
             const bool used = reel.hasParameters || reel.stepsTaken > 0 || reel.moving;
             const unsigned flags = (row.synchronised ? 1u : 0u) | (row.tampered ? 2u : 0u) |
-                                   (row.syncArmed ? 4u : 0u) | (used ? 8u : 0u);
+                                   (row.syncArmed ? 4u : 0u) | (used ? 8u : 0u) | faultFlags(reel);
             const uint64_t toGo = uint64_t(reel.stepsToGo) * uint64_t(std::abs(int(reel.stepMode)));
             std::snprintf(text, sizeof text, "%s[%u,%u,%u,%d,%u,%d,%llu,%d,%d]", r ? "," : "", row.position,
                           row.truePosition, row.turnLength, static_cast<int>(reelState(reel)), flags,
@@ -139,6 +152,13 @@ std::string encodeLayout(const std::vector<BoardTexts>& texts, const std::vector
         }
         layout["faults"].push_back(row);
     }
+    // The power status bytes the board defines, by name.
+    layout["power"] = json::object();
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        if (const char* name = sim::powerStatusName(static_cast<uint8_t>(byte))) {
+            layout["power"][std::to_string(byte)] = name;
+        }
+    }
     size_t count = 0;
     const sim::ErrnoName* errnos = sim::injectableErrors(&count);
     layout["errnos"] = json::array();
@@ -160,6 +180,19 @@ const std::vector<FaultControl>& faultControls() {
         {"tamper", "Tamper", "Tamper with a reel of board {board}",
          {{"Reel to tamper on board {board}", "", "reel", 0, 7, 0, ""},
           {"Half steps to turn it on board {board}", "half steps", "number", -65535, 65535, 8, ""}}},
+        {"jam", "Jam", "Jam a reel of board {board}",
+         {{"Reel to jam on board {board}", "", "reel", 0, 7, 0, ""},
+          {"Steps before it jams on board {board}", "after steps", "number", 0, sim::kMaxJamAfterSteps, 0, ""}}},
+        {"lose-steps", "Lose steps", "Make a reel of board {board} lose steps",
+         {{"Reel to lose steps on board {board}", "", "reel", 0, 7, 0, ""},
+          {"Steps lost a spin on board {board}", "per spin", "number", 0, sim::kMaxLostStepsPerSpin, 3, ""}}},
+        {"index", "Index", "Break the index sensor of a reel of board {board}",
+         {{"Reel whose index breaks on board {board}", "", "reel", 0, 7, 0, ""},
+          {"Index sensor fault on board {board}", "", "choice", 0, 0, 0, "dead|stuck"}}},
+        {"heal", "Heal", "Heal a reel of board {board}",
+         {{"Reel to heal on board {board}", "", "reel", 0, 7, 0, ""}}},
+        {"power", "Power", "Set the power status of board {board}",
+         {{"Power status of board {board}", "", "choice", 0, 0, 0, "good|low|failed"}}},
     };
     return table;
 }

@@ -8,7 +8,9 @@
 //     "power":1,"faults":0,"transfers":N,"time":MICROS,
 //     "reels":[[POSITION,TRUE_POSITION,TURN,STATE,FLAGS,SPEED,TO_GO,SYMBOL,OFFSET],...]}]}
 // STATE indexes kReelStateNames, FLAGS has bit 0 synchronised, 1 tampered,
-// 2 synchronisation armed, 3 in use (configured or moved); SPEED is half steps a second (negative: turning
+// 2 synchronisation armed, 3 in use (configured or moved), and its faults:
+// 4 jammed, 5 loses steps, 6 index sensor dead, 7 index sensor stuck,
+// 8 position error seen, 9 index missing, 10 jams after more steps; SPEED is half steps a second (negative: turning
 // back), TO_GO the half steps a counted motion still travels (0 for a skill
 // spin that was not told where to stop), SYMBOL the symbol under the window
 // by the true position (-1: not known) and OFFSET the half steps past it.
@@ -54,7 +56,8 @@ std::string layoutKey(const std::vector<WebBoard>& boards);
 
 // The layout: each board's texts and reel types, the symbols of the reel
 // types in use (positions, and labels and colours from the cabinet file),
-// the names of inputs and outputs, the fault panel and the errno choices.
+// the names of inputs and outputs, the fault panel, the errno choices and
+// the power status bytes' names ({"1": "good", ...}).
 std::string encodeLayout(const std::vector<BoardTexts>& texts, const std::vector<WebBoard>& boards,
                          const SymbolStrips& strips, const CabinetFile& cabinet);
 

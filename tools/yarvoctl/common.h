@@ -142,6 +142,7 @@ void addBoardCommands(CLI::App& app);
 void addReelCommands(CLI::App& app);
 void addCheckReelsCommand(CLI::App& app);
 void addTraceCommand(CLI::App& app);
+void addSoakCommand(CLI::App& app);
 
 }  // namespace yarvoctl
 

@@ -4,7 +4,8 @@
 //
 // Exit status: 0 success, 1 an operation failed (reported on standard error
 // as "yarvoctl: <operation>: <code name> (<number>)"), 2 usage error,
-// 3 check-reels found warnings but no errors; trace gives its program's.
+// 3 check-reels found warnings but no errors; trace gives its program's
+// (soak: cmd_soak.cpp).
 // With --json every error is also one JSON document on standard output.
 #include <iostream>
 
@@ -92,7 +93,8 @@ int main(int argc, char** argv) {
         "take --type T (configure the reel from the reel-definition file) or --declare COUNT\n"
         "(declare reels for step-level use) to configure the reel first.\n"
         "Exit status: 0 success, 1 operation failed, 2 usage error, 3 check-reels warnings only;\n"
-        "trace: its program's (127 not found, 126 not runnable).  With --json errors are JSON too.");
+        "trace: its program's (127 not found, 126 not runnable); soak: 1 a reel missed or raised a\n"
+        "fault flag, 4 a library call failed.  With --json errors are JSON too.");
 
     addBoardCommands(app);
     addReelCommands(app);
@@ -100,6 +102,7 @@ int main(int argc, char** argv) {
     addTraceCommand(app);
     addRecordCommand(app);
     addCodesCommand(app);
+    addSoakCommand(app);
 
     try {
         app.parse(argc, argv);

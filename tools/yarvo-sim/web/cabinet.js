@@ -6,7 +6,7 @@
 //
 // Attributes for tests and scripts (the README's contract): each reel
 // element carries data-board, data-reel, data-position, data-true-position,
-// data-symbol and data-state; inputs data-input (and data-on); outputs
+// data-symbol, data-state and data-faults; inputs data-input (and data-on); outputs
 // data-output and data-on.  Names, labels and texts from the server only
 // ever go into text nodes and attributes, never into markup.
 'use strict';
@@ -18,6 +18,10 @@
   const ROW = 46;              // pixels per window row
   const REELS = 8, INPUTS = 24, OUTPUTS = 64;
   const FLAG_SYNC = 1, FLAG_TAMPERED = 2, FLAG_ARMED = 4;
+  // Reel faults and what the board noticed of them: bit, data-faults word, text.
+  const FAULT_FLAGS = [[16, 'jammed', 'JAMMED'], [1024, 'jam-pending', 'jams soon'], [32, 'loses-steps', 'loses steps'],
+                       [64, 'index-dead', 'index dead'], [128, 'index-stuck', 'index stuck'],
+                       [256, 'position-error', 'POSITION ERROR'], [512, 'index-missing', 'INDEX MISSING']];
   const TRANSFERS_KEPT = 200;
   const EXTRAPOLATE_MS = 250;  // a reel is moved on for at most this long without news
   const SETTLE_MS = 120;       // a correction after an update fades over this long
@@ -95,7 +99,7 @@
   function buildReel(board, r) {
     const card = el('section', {class: 'reel idle', 'data-board': board, 'data-reel': r,
                                 'data-position': 0, 'data-true-position': 0, 'data-symbol': '',
-                                'data-state': 'stopped', 'aria-label': 'Reel ' + r + ' of board ' + board});
+                                'data-state': 'stopped', 'data-faults': '', 'aria-label': 'Reel ' + r + ' of board ' + board});
     const title = el('h3', {}, el('span', {class: 'number', text: 'Reel ' + r}), el('span', {class: 'type'}));
     const lamps = [0, 1, 2].map((i) => el('div', {class: 'lamp row' + i}));
     const strip = el('div', {class: 'strip'});
@@ -317,7 +321,9 @@
       const view = boards.get(b.i);
       if (!view) continue;
       setText(view.address, b.address);
-      setText(view.power, b.power === 1 ? 'good (1)' : '0x' + b.power.toString(16).padStart(2, '0'));
+      const powerName = layout.power && layout.power[b.power];
+      setText(view.power, powerName ? powerName + ' (' + b.power + ')' : '0x' + b.power.toString(16).padStart(2, '0'));
+      view.power.classList.toggle('bad', powerName !== 'good');
       setText(view.plugged, b.plugged ? 'yes' : 'no: unplugged');
       view.root.classList.toggle('unplugged', !b.plugged);
       setText(view.transfers, b.transfers);
@@ -346,10 +352,13 @@
     setText(reel.speed, speed === 0 ? '0' : speed + ' half steps/s');
     setText(reel.state, STATE_TEXT[state]);
     setText(reel.symbol, symbol < 0 ? '-' : offset === 0 ? '#' + symbol : '#' + symbol + (offset > 0 ? '+' : '') + offset);
+    const faults = FAULT_FLAGS.filter(([flag]) => (flags & flag) !== 0);
     const flagText = [(flags & FLAG_SYNC) ? 'synchronised' : (flags & FLAG_ARMED) ? 'sync armed' : 'not synchronised',
-                      (flags & FLAG_TAMPERED) ? 'TAMPERED' : ''].filter(Boolean).join(' · ');
+                      (flags & FLAG_TAMPERED) ? 'TAMPERED' : '',
+                      ...faults.map(([, , text]) => text)].filter(Boolean).join(' · ');
     setText(reel.flags, flagText);
-    card.classList.toggle('tampered', (flags & FLAG_TAMPERED) !== 0);
+    card.classList.toggle('tampered', (flags & FLAG_TAMPERED) !== 0 || faults.length > 0);
+    setAttr(card, 'data-faults', faults.map(([, word]) => word).join(' '));
     for (let lamp = 0; lamp < 3; ++lamp) reel.lamps[lamp].classList.toggle('lit', bit(outputs, 4 * r + lamp));
 
     // Where the drawing continues from: the new position, plus whatever
